@@ -1,0 +1,112 @@
+// The process-wide variables of call control: one instance in the program, a fresh one per
+// test. Everything the phone event thread touches is atomic; the text buffers belong to the
+// GUI thread alone.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Call states held in callState.
+enum CallStateValue : int32_t {
+    CALL_IDLE = 0,
+    CALL_RINGING_IN = 2,  // a Skype call rings at this phone
+    CALL_GOING_OUT = 3,   // a Skype call placed from this phone is being set up
+    CALL_IN_PROGRESS = 4, // a Skype call is in progress
+    CALL_PSTN_IN = 5,     // the telephone was switched to a ringing PSTN line
+    CALL_PSTN_OUT = 6,    // the user took the PSTN line to dial out
+};
+
+// Attach status values (attachStatus).
+enum AttachStatusValue : int32_t {
+    ATTACH_SUCCESS = 0,
+    ATTACH_PENDING_AUTHORIZATION = 1,
+    ATTACH_REFUSED = 2,
+    ATTACH_NOT_AVAILABLE = 3,
+    ATTACH_API_AVAILABLE = 0x8001,
+    ATTACH_NOT_CONNECTED = 255,
+};
+
+// Key codes carried by WMU_PHONE_KEY.
+enum PhoneKeyCode : uint8_t {
+    KEY_NONE = 0,
+    KEY_STAR = 0x6A,
+    KEY_HASH = 0x88,
+    KEY_OFF_HOOK = 0x8E,
+    KEY_ON_HOOK = 0x8F,
+};
+
+// Window messages of the bridge.
+enum BridgeMessage : unsigned {
+    WMU_PSTN_RING = 1124,
+    WMU_PHONE_KEY = 1225,
+    WMU_DEVICE_ARRIVED = 1424,
+    WMU_DEVICE_REMOVED = 1425,
+    WMU_TRAY_NOTIFY = 0x1409,
+    PHONE_KEY_EVENT = 100,
+};
+
+// Main-window timers.
+enum MainTimer : unsigned {
+    TIMER_OPEN_PHONE = 2,
+    TIMER_RING_OFF = 3,
+    TIMER_RING_ON = 4,
+    TIMER_STATUS_POLL = 6,
+    TIMER_PSTN_RING_OVER = 7,
+    TIMER_PSTN_LINE_IDLE = 8,
+    TIMER_CALL_ANIMATION = 9,
+};
+
+// Tray icon resources.
+enum TrayIconId : int {
+    ICON_READY = 128,
+    ICON_NOT_READY = 129,
+    ICON_CALL_FIRST = 130, // 130 to 133: the in-call animation frames
+};
+
+constexpr unsigned kDialedSize = 64;
+constexpr unsigned kCallIdSize = 8;
+constexpr unsigned kCommandTextSize = 128;
+constexpr unsigned kMessageTextSize = 64;
+constexpr unsigned kItemTextSize = 256;
+constexpr unsigned kWavPathSize = 264;
+constexpr unsigned kWavDirSize = 264;
+
+struct BridgeState {
+    std::atomic<uintptr_t> mainWnd{0};
+    std::atomic<int32_t> callState{CALL_IDLE};
+    std::atomic<int32_t> attachStatus{ATTACH_NOT_CONNECTED};
+    std::atomic<uint8_t> bridgeReady{0};
+    std::atomic<uint8_t> lineAlive{1};
+    std::atomic<int32_t> lineCheckFailures{0};
+    std::atomic<int32_t> offHook{0};
+    std::atomic<int32_t> pstnActive{0};
+    std::atomic<uint8_t> voipOnly{0};
+    std::atomic<int32_t> devicePresent{0};
+    std::atomic<uint8_t> ringing{0};
+    std::atomic<uint8_t> busyRejected{0};
+    std::atomic<uint8_t> playerIdle{0};
+    std::atomic<int32_t> promptDeviceChosen{0};
+    std::atomic<int32_t> promptDevice{0};
+    std::atomic<int32_t> iconFrame{0};
+    std::atomic<uint8_t> deviceLockDeleted{1};
+    std::atomic<int32_t> hideOnPaint{1};
+
+    // PSTN watch of the phone event loop.
+    std::atomic<int32_t> ringPolls{0};
+    std::atomic<int32_t> ringSeen{0};
+    std::atomic<int32_t> ringEndTimerArmed{0};
+    std::atomic<int32_t> busyRingPolls{0};
+    std::atomic<int32_t> notifyCount{0};
+    std::atomic<uint8_t> lineCheckPending{0};
+    std::atomic<uint8_t> lineIdleTimerArmed{0};
+
+    // GUI thread only.
+    char dialed[kDialedSize] = {};
+    int32_t dialedLen = 0;
+    char callId[kCallIdSize] = {};
+    char otherCallId[kCallIdSize] = {};
+    char commandText[kCommandTextSize] = {};
+    char messageText[kMessageTextSize] = {};
+    char itemText[kItemTextSize] = {};
+    char wavPath[kWavPathSize] = {};
+    char wavDir[kWavDirSize] = {};
+};

@@ -1,0 +1,111 @@
+// Call control: the bridge between the telephone's events, Skype's call notifications and the
+// main window's timers. This is the portable half of the main window CKestrelDlg: its fields
+// that call control uses and the handlers that act on them. CKestrelDlg derives from it and
+// forwards window messages; tests drive it directly with fakes of the seams.
+#pragma once
+#include "call/BridgeState.h"
+#include "call/MainWindow.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+class PhoneDevice;
+
+// What call control needs of the Skype link.
+class SkypeCommands {
+  public:
+    virtual ~SkypeCommands() = default;
+    // Sends the text now in commandText.
+    virtual void SendSkypeCommand() = 0;
+    // Answers the notification being handled with TRUE at once.
+    virtual void ReplyTrue() = 0;
+};
+
+class CallControl {
+  public:
+    CallControl(BridgeState& state, MainWindow& window, SkypeCommands& skype);
+    virtual ~CallControl();
+    CallControl(const CallControl&) = delete;
+    CallControl& operator=(const CallControl&) = delete;
+
+    // --- Fields of the main window that call control uses -------------------------------
+    std::atomic<PhoneDevice*> m_pPhone{nullptr}; // the open phone; null while none
+    std::atomic<intptr_t> m_hMixer{0};           // result of the mixer-open request; 0 none
+    std::atomic<int32_t> m_nProductId{0};        // product of the open or announced device
+    std::atomic<int32_t> m_bReleaseOnStop{0};    // the stopping thread releases the phone
+    std::atomic<int32_t> m_hThread{0};           // 1 while the phone event thread runs
+    std::atomic<int32_t> m_bStopThread{0};       // asks the phone event thread to stop
+
+    // Limits chosen here (see the handlers for why).
+    static constexpr int kMaxDialed = 62;               // "+" and the number fit `dialed`
+    static constexpr unsigned kIdlePauseMs = 20;        // loop pause with nothing to poll
+    static constexpr unsigned kStandAsideSteps = 20;    // 1 ms steps the loop yields deviceLock
+    static constexpr unsigned kThreadStopWaitMs = 5000; // shutdown's wait for the thread
+
+    // --- Device catalogue and opening (GUI thread) ------------------------------------------
+    int OpenPhone();
+
+    // --- Skype notifications (GUI thread, from the hidden API window) -------------------------
+    void OnSkypeNotification(const char* text);
+
+    // --- Phone events ----------------------------------------------------------------------
+    // One pass of the phone event loop (A: PSTN watch, B: keys, C: stop check, including the
+    // release of the phone when asked for). Returns false when the loop must end.
+    bool PhoneEventPass();
+    // The thread body: passes until told to stop; clears m_hThread at its end.
+    void PhoneEventLoop();
+    void OnPhoneKey(uint8_t key);
+    void OnPhoneOffHook();
+    void OnPhoneOnHook();
+    void OnPstnRingNotify();
+
+    // The main window's messages that its message map leaves to the default procedure: power
+    // resume, device change, mixer change, phone keys, device arrival and removal. Returns true
+    // when the message was consumed without default processing (the mixer notice).
+    bool OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t lParam);
+
+    // --- Timers (GUI thread) ------------------------------------------------------------------
+    void OnTimer(unsigned id);
+
+    // --- Shutdown, device part: stop the thread, withdraw the window, release the phone and
+    // close the library's mixer and device, in that order.
+    void ShutDownDevice();
+
+    // The main window's handle as the vendor library and the mixer see it.
+    uintptr_t WindowHandle() const { return state_.mainWnd.load(); }
+
+  protected:
+    // The phone object for a product id (the catalogue's); tests put in phones of their own.
+    virtual PhoneDevice* CreatePhone(int32_t productId);
+
+    // Runs f(PhoneDevice&) on the open phone while holding deviceLock, so that the other thread
+    // cannot release it meanwhile. False (f not run) when no phone is open. Defined in
+    // call/PhoneAccess.h.
+    template <typename F> bool WithPhone(F&& f);
+
+    // Switches the telephone to the PSTN line and deletes the phone; whichever thread gets
+    // here first does it, the other finds nothing left.
+    void ReleasePhone();
+
+    BridgeState& state_;
+    MainWindow& window_;
+    SkypeCommands& skype_;
+    // An "Access denied" answer may resend the last command once; set when we send a command.
+    bool resendAllowed_ = false;
+
+  private:
+    void StopRinging();
+    // Sends commandText as a command of our own (a resend is not).
+    void SendCommand();
+    void FormatCommand(const char* format, const char* argument);
+    void PstnWatch();
+    void PlaceCall();
+    void StatusPoll();
+    void StartPhoneThread();
+    // Waits, at most maxMs through the clock, for the thread to end; joins it once it has.
+    void WaitForPhoneThread(unsigned maxMs);
+    void StandAsideForLockWaiters();
+
+    std::thread phoneThread_;
+};
