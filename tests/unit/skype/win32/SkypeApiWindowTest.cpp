@@ -1,0 +1,149 @@
+#include "skype/win32/SkypeApiWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+class QuietMainWindow final : public MainWindow {
+  public:
+    void ArmTimer(unsigned, unsigned) override {}
+    void KillTimer(unsigned) override {}
+    void PostPhoneKey(int8_t) override {}
+    void PostPstnRing() override {}
+    void SetTrayIcon(int) override {}
+    void EnableModeButtons(bool) override {}
+    void GetSlotName(int, char* buffer, unsigned size) override {
+        if (size > 0) buffer[0] = '\0';
+    }
+    void SetSlotName(int, const char*) override {}
+    void EnablePlayButton(int, bool) override {}
+    void ShowMessage(const char* text, const char*, bool) override { messages.push_back(text); }
+    bool FocusOutsideMainWindow() override { return false; }
+    bool SkypeMainWindowExists() override { return false; }
+
+    std::vector<std::string> messages;
+};
+
+TEST(SkypeApiWindowTest, EachRegistrationGetsAFreshUuidClassName) {
+    BridgeState state;
+    QuietMainWindow mainWindow;
+    SkypeApiWindow first(state, mainWindow);
+    SkypeApiWindow second(state, mainWindow);
+
+    ASSERT_TRUE(first.RegisterApiClass());
+    ASSERT_TRUE(second.RegisterApiClass());
+    for (const SkypeApiWindow* w : {&first, &second}) {
+        EXPECT_EQ(0, std::strncmp(w->apiClassName, "Skype-API-Test-", 15)) << w->apiClassName;
+        EXPECT_EQ(15u + 36u, std::strlen(w->apiClassName)) << w->apiClassName;
+        EXPECT_NE(nullptr, w->apiInstance);
+    }
+    EXPECT_STRNE(first.apiClassName, second.apiClassName);
+    if (first.moduleInstanceFallback)
+        std::printf("note: the process handle was refused as a class instance\n");
+
+    first.UnregisterApiClass();
+    EXPECT_EQ(nullptr, first.apiInstance);
+}
+
+// A stand-in for Skype's API window inside this process: answers the discovery with an attach,
+// records commands and answers each with a notification of its own.
+struct Peer {
+    HWND wnd = nullptr;
+    unsigned discoverMsg = 0;
+    unsigned attachMsg = 0;
+    std::vector<std::string> commands;
+    std::vector<DWORD> commandSizes;
+    std::vector<HWND> senders;
+    const char* reply = nullptr;
+};
+Peer* peer = nullptr;
+
+LRESULT CALLBACK PeerProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (peer != nullptr && msg == peer->discoverMsg && msg != 0) {
+        SendMessageA(reinterpret_cast<HWND>(wParam), peer->attachMsg, reinterpret_cast<WPARAM>(wnd),
+                     ATTACH_SUCCESS);
+        return 1;
+    }
+    if (peer != nullptr && msg == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        HWND sender = reinterpret_cast<HWND>(wParam);
+        peer->senders.push_back(sender);
+        peer->commandSizes.push_back(data->cbData);
+        peer->commands.emplace_back(static_cast<const char*>(data->lpData),
+                                    strnlen(static_cast<const char*>(data->lpData), data->cbData));
+        if (peer->reply != nullptr) {
+            COPYDATASTRUCT back = {0, static_cast<DWORD>(std::strlen(peer->reply) + 1),
+                                   const_cast<char*>(peer->reply)};
+            SendMessageA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(wnd),
+                         reinterpret_cast<LPARAM>(&back));
+        }
+        return 1;
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+TEST(SkypeApiWindowTest, HandshakeCommandAndNotificationRoundTrip) {
+    BridgeState state;
+    QuietMainWindow mainWindow;
+    SkypeApiWindow api(state, mainWindow);
+    std::vector<std::string> received;
+    api.link.SetNotificationSink([&](const char* text) { received.push_back(text); });
+    api.RegisterMessages();
+
+    Peer skype;
+    skype.discoverMsg = api.link.discoverMsg;
+    skype.attachMsg = api.link.attachMsg;
+    peer = &skype;
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = PeerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KestrelTestSkypePeer";
+    RegisterClassExA(&wc);
+    skype.wnd = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+    if (skype.wnd == nullptr) {
+        peer = nullptr;
+        GTEST_SKIP() << "no windows here (no display?)";
+    }
+
+    ASSERT_TRUE(api.Start());
+    EXPECT_NE(0u, api.link.apiWnd);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(skype.wnd), api.link.skypeWnd);
+    EXPECT_EQ(ATTACH_SUCCESS, state.attachStatus.load());
+    EXPECT_TRUE(mainWindow.messages.empty());
+
+    // Not ready yet: the command goes out, Skype's answer is dropped.
+    skype.reply = "CALL 5 STATUS ROUTING";
+    std::snprintf(state.commandText, sizeof state.commandText, "CALL 1");
+    api.link.SendSkypeCommand();
+    EXPECT_TRUE(received.empty());
+
+    state.bridgeReady = 1;
+    api.link.SendSkypeCommand();
+    ASSERT_EQ(2u, skype.commands.size());
+    EXPECT_EQ("CALL 1", skype.commands[1]);
+    EXPECT_EQ(7u, skype.commandSizes[1]);
+    EXPECT_EQ(reinterpret_cast<HWND>(api.link.apiWnd), skype.senders[1]);
+    EXPECT_EQ(std::vector<std::string>{"CALL 5 STATUS ROUTING"}, received);
+
+    // The attach message goes through the window procedure as well.
+    SendMessageA(reinterpret_cast<HWND>(api.link.apiWnd), api.link.attachMsg, 0,
+                 ATTACH_PENDING_AUTHORIZATION);
+    EXPECT_EQ(ATTACH_PENDING_AUTHORIZATION, state.attachStatus.load());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(skype.wnd), api.link.skypeWnd);
+
+    api.Shutdown();
+    EXPECT_EQ(0u, api.link.apiWnd);
+    EXPECT_EQ(nullptr, api.apiInstance);
+    DestroyWindow(skype.wnd);
+    UnregisterClassA(wc.lpszClassName, wc.hInstance);
+    peer = nullptr;
+}
+
+} // namespace
