@@ -1,0 +1,45 @@
+// The file operations of the playback subsystem, behind one seam: the portable default uses
+// the C and C++ libraries; playback/win32 replaces it with the ANSI Win32 calls (so names in
+// the system code page reach the disk unchanged and replacing a file is one atomic step).
+// Tests derive from StdFileOps to inject failures.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class FileOps {
+  public:
+    virtual ~FileOps() = default;
+
+    // Whether a file or directory exists at path.
+    virtual bool Exists(const char* path) = 0;
+    // Renames from to to; fails (changing nothing) when to already exists, as MoveFile.
+    virtual bool Move(const char* from, const char* to) = 0;
+    // Deletes one file.
+    virtual bool Remove(const char* path) = 0;
+    // Puts from in place of to in one step, replacing it; on failure to is left as it was.
+    virtual bool Replace(const char* from, const char* to) = 0;
+    // Writes all of data to f; false when any of it could not be written.
+    virtual bool Write(std::FILE* f, const char* data, size_t size) = 0;
+    // Names (without directory) of the entries of dir matching "*.wav", case-insensitively.
+    virtual std::vector<std::string> ListWaveFiles(const char* dir) = 0;
+};
+
+class StdFileOps : public FileOps {
+  public:
+    bool Exists(const char* path) override;
+    bool Move(const char* from, const char* to) override;
+    bool Remove(const char* path) override;
+    bool Replace(const char* from, const char* to) override;
+    bool Write(std::FILE* f, const char* data, size_t size) override;
+    std::vector<std::string> ListWaveFiles(const char* dir) override;
+};
+
+FileOps& GetFileOps();
+// Installs file operations (null restores the portable ones).
+void SetFileOps(FileOps* ops);
+
+// Writes bytes to path through a temporary file beside it, flushed and then put in place of
+// path in one step. Returns false, leaving any old file at path whole, when anything fails.
+bool WriteFileReplacing(const char* path, const std::string& bytes);

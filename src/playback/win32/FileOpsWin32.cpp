@@ -1,0 +1,44 @@
+#include "playback/win32/PlaybackWin32.h"
+
+#include "playback/WaveAudio.h"
+
+#include <cstdio>
+
+bool FileOpsWin32::Exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FileOpsWin32::Move(const char* from, const char* to) {
+    return MoveFileA(from, to) != 0;
+}
+
+bool FileOpsWin32::Remove(const char* path) {
+    return DeleteFileA(path) != 0;
+}
+
+bool FileOpsWin32::Replace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::vector<std::string> FileOpsWin32::ListWaveFiles(const char* dir) {
+    std::vector<std::string> names;
+    char pattern[MAX_PATH + 8];
+    int n = std::snprintf(pattern, sizeof pattern, "%s\\*.wav", dir);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof pattern) return names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        found.cFileName[MAX_PATH - 1] = '\0';
+        names.emplace_back(found.cFileName);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return names;
+}
+
+void InstallPlaybackPlatform() {
+    static MciPortWin32 mci;
+    static FileOpsWin32 files;
+    SetMciPort(&mci);
+    SetFileOps(&files);
+}

@@ -1,0 +1,239 @@
+#include "PlaybackFakes.h"
+
+#include "call/BridgeState.h"
+#include "playback/PlaybackTable.h"
+
+#include <filesystem>
+#include <map>
+
+namespace {
+
+class PlaybackTableTest : public PlaybackTest {
+  protected:
+    FakeSlots wnd;
+    BridgeState state;
+};
+
+std::map<int, std::string> Filled(const FakeSlots& wnd) {
+    std::map<int, std::string> filled;
+    for (int n = 1; n <= 20; ++n)
+        if (wnd.playEnabled[n] || !wnd.names[n].empty()) filled[n] = wnd.names[n];
+    return filled;
+}
+
+TEST_F(PlaybackTableTest, LoadReadsEachPrefixedLine) {
+    const std::string a249(249, 'a'), n250(250, 'n');
+    struct Case {
+        const char* what;
+        std::string file;
+        std::map<int, std::string> slots; // filled slots (name set, Play enabled)
+    } cases[] = {
+        {"slots 1, 11, 12",
+         "1.-->one.wav\r\n11.-->eleven.wav\r\n12.-->twelve a.wav\r\n",
+         {{1, "one.wav"}, {11, "eleven.wav"}, {12, "twelve a.wav"}}},
+        {"slots 0 and 21", "0.-->zero.wav\r\n21.-->x.wav\r\n00.-->y\r\n", {}},
+        {"leading zero, blanks, mid-line prefix",
+         "03.-->a\r\n 3.-->b\r\nx3.-->c\r\nsee 4.-->d\r\n\r\n3.->e\r\n",
+         {}},
+        {"LF only and no final line end", "4.-->d.wav\n5.-->e.wav", {{4, "d.wav"}, {5, "e.wav"}}},
+        {"a later line wins", "6.-->first\r\n6.-->second\r\n", {{6, "second"}}},
+        {"nothing after the prefix", "7.-->\r\n", {{7, ""}}},
+        {"a full 255-character piece", "10.-->" + a249 + "\r\n", {{10, a249}}},
+        {"a longer line loses its tail", "10.-->" + n250 + "\r\n", {{10, std::string(249, 'n')}}},
+        {"a tail that begins with a prefix",
+         "1.-->" + n250 + "2.-->tail\r\n",
+         {{1, n250}, {2, "tail"}}},
+        {"binary junk",
+         std::string("\0\xff\x01junk\r\n8.-->ok\0rest\r\n\xfe\xff", 25),
+         {{8, "ok"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wnd = FakeSlots{};
+        WriteFile(kPlaybackSettingsFile, c.file);
+        LoadPlaybackTable(wnd);
+        EXPECT_EQ(c.slots, Filled(wnd));
+        for (auto& [slot, name] : c.slots)
+            EXPECT_TRUE(wnd.playEnabled[slot]) << slot;
+    }
+}
+
+TEST_F(PlaybackTableTest, LoadWithoutAFileLeavesEverySlotEmpty) {
+    LoadPlaybackTable(wnd);
+    EXPECT_TRUE(Filled(wnd).empty());
+}
+
+TEST_F(PlaybackTableTest, LoadSurvivesHugeFiles) {
+    std::string file;
+    for (int i = 0; i < 5000; ++i)
+        file += "junk line " + std::to_string(i) + "\r\n";
+    file += std::string(100000, '\x80') + "\n";
+    file += std::string(300000, '\n');
+    file += "20.-->last.wav\r\n";
+    WriteFile(kPlaybackSettingsFile, file);
+    LoadPlaybackTable(wnd);
+    EXPECT_EQ((std::map<int, std::string>{{20, "last.wav"}}), Filled(wnd));
+}
+
+TEST_F(PlaybackTableTest, SaveWritesCrLfLinesInSlotOrder) {
+    wnd.names[12] = "twelve.wav";
+    wnd.names[1] = "my one.wav";
+    ASSERT_TRUE(SavePlaybackTable(wnd));
+    EXPECT_EQ("1.-->my one.wav\r\n12.-->twelve.wav\r\n", ReadFile(kPlaybackSettingsFile));
+    EXPECT_FALSE(std::filesystem::exists(std::string(kPlaybackSettingsFile) + ".tmp"));
+
+    wnd = FakeSlots{};
+    ASSERT_TRUE(SavePlaybackTable(wnd));
+    EXPECT_EQ("", ReadFile(kPlaybackSettingsFile));
+}
+
+TEST_F(PlaybackTableTest, SaveAndLoadGiveBackTheLongestNames) {
+    for (int n = 1; n <= 20; ++n) {
+        // The longest names whose line fits one 255-character piece, blanks included.
+        std::string name = std::to_string(n) + " " + std::string(n < 10 ? 247 : 246, 'x');
+        wnd.names[n] = name.substr(0, n < 10 ? 249 : 248);
+    }
+    ASSERT_TRUE(SavePlaybackTable(wnd));
+    FakeSlots loaded;
+    LoadPlaybackTable(loaded);
+    for (int n = 1; n <= 20; ++n) {
+        EXPECT_EQ(wnd.names[n], loaded.names[n]) << n;
+        EXPECT_TRUE(loaded.playEnabled[n]) << n;
+    }
+}
+
+// Writes half of what it is given, then reports a full disk.
+class HalfWriteOps : public StdFileOps {
+  public:
+    bool Write(std::FILE* f, const char* data, size_t size) override {
+        StdFileOps::Write(f, data, size / 2);
+        return false;
+    }
+};
+
+class FailingReplaceOps : public StdFileOps {
+  public:
+    bool Replace(const char*, const char*) override { return false; }
+};
+
+TEST_F(PlaybackTableTest, AFailedSaveKeepsTheOldFileWhole) {
+    const std::string old = "3.-->old.wav\r\n";
+    HalfWriteOps halfWrite;
+    FailingReplaceOps failingReplace;
+    FileOps* faults[] = {&halfWrite, &failingReplace};
+    for (FileOps* ops : faults) {
+        WriteFile(kPlaybackSettingsFile, old);
+        wnd.names[3] = "new.wav";
+        wnd.names[4] = std::string(200, 'z');
+        SetFileOps(ops);
+        EXPECT_FALSE(SavePlaybackTable(wnd));
+        SetFileOps(nullptr);
+        EXPECT_EQ(old, ReadFile(kPlaybackSettingsFile));
+        EXPECT_FALSE(std::filesystem::exists(std::string(kPlaybackSettingsFile) + ".tmp"));
+    }
+}
+
+TEST_F(PlaybackTableTest, DropMissingPlaybacksEmptiesSlotsWhoseFileWent) {
+    WriteFile("wav/here.wav", "RIFF");
+    std::filesystem::create_directory("wav/adir.wav");
+    const std::string file = "1.-->here.wav\r\n2.-->gone.wav\r\n3.-->adir.wav\r\n7.-->\r\n";
+    WriteFile(kPlaybackSettingsFile, file);
+    LoadPlaybackTable(wnd);
+
+    DropMissingPlaybacks(wnd, state);
+    EXPECT_EQ((std::map<int, std::string>{{1, "here.wav"}, {3, "adir.wav"}, {7, ""}}), Filled(wnd));
+    EXPECT_FALSE(wnd.playEnabled[2]);
+    EXPECT_TRUE(wnd.playEnabled[7]); // empty names are skipped
+    EXPECT_EQ(file, ReadFile(kPlaybackSettingsFile));
+}
+
+TEST_F(PlaybackTableTest, PlayStopsTheDialToneThenPlaysTheSlotToTheEnd) {
+    state.mainWnd = 0x100;
+    wnd.names[4] = "four.wav";
+    for (uint8_t idle : {0, 1}) {
+        SCOPED_TRACE(idle);
+        ResetWaveAudio();
+        mci.calls.clear();
+        mci.nextDeviceId = 7;
+        state.playerIdle = idle;
+        OnPlayN(wnd, state, 4);
+        const std::string played = "OPEN(0,0x2200) PLAY(7,0x6) CLOSE(7,0x0)";
+        EXPECT_EQ(idle ? played : "STOP(0,0x1) CLOSE(0,0x0) " + played, mci.Sequence());
+        EXPECT_EQ(WavPath("four.wav"), mci.calls[idle ? 0 : 2].element);
+        EXPECT_EQ(0x100u, mci.calls[idle ? 1 : 3].callback);
+        EXPECT_EQ(idle, state.playerIdle);
+    }
+}
+
+class FakeChooser : public PlaybackChooser {
+  public:
+    int result = kDialogOk;
+    std::string choice;
+    bool playEnabledDuringRun = true;
+    FakeSlots* wnd = nullptr;
+    int slot = 0;
+    int Run(BridgeState& st) override {
+        playEnabledDuringRun = wnd->playEnabled[slot];
+        std::snprintf(st.itemText, sizeof st.itemText, "%s", choice.c_str());
+        return result;
+    }
+};
+
+TEST_F(PlaybackTableTest, SelectAppliesTheChoiceAndAlwaysSavesTheTable) {
+    struct Case {
+        const char* what;
+        int result;
+        const char* choice;
+        const char* name; // slot 5 afterwards
+        bool play;
+        const char* file;
+    } cases[] = {
+        {"a file", kDialogOk, "new.wav", "new.wav", true, "2.-->two.wav\r\n5.-->new.wav\r\n"},
+        {"the clear entry", kDialogOk, "", "", false, "2.-->two.wav\r\n"},
+        {"cancelled or deleted", kDialogCancel, "ignored.wav", "five.wav", false,
+         "2.-->two.wav\r\n5.-->five.wav\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wnd = FakeSlots{};
+        wnd.names[2] = "two.wav";
+        wnd.names[5] = "five.wav";
+        wnd.playEnabled[5] = true;
+        WriteFile(kPlaybackSettingsFile, "stale\r\n");
+        FakeChooser chooser;
+        chooser.result = c.result;
+        chooser.choice = c.choice;
+        chooser.wnd = &wnd;
+        chooser.slot = 5;
+
+        OnSelectN(wnd, state, 5, chooser);
+        EXPECT_FALSE(chooser.playEnabledDuringRun);
+        EXPECT_EQ(c.name, wnd.names[5]);
+        EXPECT_EQ(c.play, wnd.playEnabled[5]);
+        EXPECT_EQ(c.file, ReadFile(kPlaybackSettingsFile));
+    }
+}
+
+TEST_F(PlaybackTableTest, SpeedDialNamesSlotsOneToTwenty) {
+    const std::pair<const char*, int> cases[] = {
+        {"5", 5}, {"20", 20}, {"12", 12}, {"21", 0}, {"05", 0},
+        {"0", 0}, {"123", 0}, {"", 0},    {"1*", 0}, {nullptr, 0},
+    };
+    for (auto& [dialed, slot] : cases)
+        EXPECT_EQ(slot, SpeedDialSlot(dialed)) << (dialed ? dialed : "null");
+}
+
+TEST_F(PlaybackTableTest, SpeedDialPlaysOnlyAFilledSlot) {
+    wnd.names[3] = "three.wav";
+    state.mainWnd = 0x100;
+    EXPECT_FALSE(PlaySpeedDialPlayback(wnd, state, "4"));
+    EXPECT_FALSE(PlaySpeedDialPlayback(wnd, state, "03"));
+    EXPECT_TRUE(mci.calls.empty());
+
+    EXPECT_TRUE(PlaySpeedDialPlayback(wnd, state, "3"));
+    EXPECT_EQ("OPEN(0,0x2200) PLAY(7,0x6) CLOSE(7,0x0)", mci.Sequence());
+    EXPECT_EQ(WavPath("three.wav"), mci.calls[0].element);
+    EXPECT_EQ(WavPath("three.wav"), std::string(state.wavPath));
+}
+
+} // namespace
