@@ -1,0 +1,603 @@
+#include "LabAdapter.h"
+
+#include "core/Clock.h"
+#include "device/KwIpApi.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+// Bridge bits the hardware drives.
+constexpr int kBridgeStatus = 15;
+constexpr uint8_t kPstnNotRinging = 0x20; // clear while the PSTN line rings
+constexpr int kBridgePins = 18;
+constexpr uint8_t kNoSlicInterrupt = 0x80; // clear while the line chip interrupts
+constexpr uint8_t kLineInUse = 0x10;
+
+std::string BoundedString(const char* text, size_t limit) {
+    size_t n = 0;
+    while (n < limit && text[n] != '\0')
+        ++n;
+    return std::string(text, n);
+}
+
+std::atomic<LabAdapter*> currentAdapter{nullptr};
+
+} // namespace
+
+const char* LabFaultName(LabFault fault) {
+    switch (fault) {
+    case LabFault::None: return "none";
+    case LabFault::NullPointer: return "null pointer";
+    case LabFault::NullBuffer: return "null buffer";
+    case LabFault::CountMismatch: return "count mismatch";
+    case LabFault::MissingMarker: return "missing write marker";
+    case LabFault::BadDirection: return "bad direction";
+    case LabFault::BadRequest: return "bad request byte";
+    case LabFault::BadValueField: return "bad value field";
+    case LabFault::OutOfRange: return "register out of range";
+    case LabFault::BadValue: return "value too wide";
+    case LabFault::UnknownCode: return "unknown code";
+    }
+    return "?";
+}
+
+LabAdapter::LabAdapter() {
+    RefreshInputs();
+}
+
+LabAdapter::~LabAdapter() {
+    LabAdapter* self = this;
+    currentAdapter.compare_exchange_strong(self, nullptr);
+}
+
+int LabAdapter::Call(int code, int param, void* pointer) {
+    LabCall rec;
+    rec.code = code;
+    rec.param = param;
+    rec.pointer = reinterpret_cast<uintptr_t>(pointer);
+    unsigned sleepMs = 0;
+    Clock* clock = nullptr;
+    std::function<void(const LabCall&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rec.index = totalCalls_++;
+        rec.result = CallLocked(rec, pointer);
+        calls_.push_back(rec);
+        if (callLimit_ && calls_.size() > callLimit_) calls_.pop_front();
+        if (rec.fault != LabFault::None) faults_.push_back(rec);
+        if (latencyUs_ && latencyClock_) {
+            latencyDebtUs_ += latencyUs_;
+            sleepMs = latencyDebtUs_ / 1000;
+            latencyDebtUs_ %= 1000;
+            clock = latencyClock_;
+        }
+        hook = callHook_;
+    }
+    if (hook) hook(rec);
+    // Outside the mutex: the bus is slow, the model's bookkeeping is not.
+    if (sleepMs) clock->Sleep(sleepMs);
+    return rec.result;
+}
+
+int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
+    bool fail = false;
+    auto it = failNext_.find(rec.code);
+    if (it != failNext_.end() && it->second > 0) {
+        fail = true;
+        if (--it->second == 0) failNext_.erase(it);
+    }
+    // An injected failure: recorded, no effect.
+    auto refuse = [&rec]() {
+        rec.injected = true;
+        return 0;
+    };
+    auto malformed = [&rec](LabFault f) {
+        rec.fault = f;
+        return 0;
+    };
+    const uintptr_t value = rec.pointer;
+
+    switch (rec.code) {
+    case VC_OPEN:
+        if (!pointer) return malformed(LabFault::NullPointer);
+        if (fail) return refuse();
+        if (!present_) return 0;
+        std::memcpy(pointer, &productId_, sizeof productId_);
+        rec.value = productId_;
+        opened_ = true;
+        return 1;
+    case VC_CLOSE:
+        if (fail) return refuse();
+        opened_ = false;
+        return 1;
+    case VC_REGISTER_REQUEST: return BridgeRequest(rec, pointer, fail);
+    case VC_SLIC_READ_DIRECT:
+    case VC_SLIC_WRITE_DIRECT:
+    case VC_SLIC_READ_INDIRECT:
+    case VC_SLIC_WRITE_INDIRECT: {
+        const bool indirect = rec.code >= VC_SLIC_READ_INDIRECT;
+        rec.target = indirect ? LabTarget::SlicIndirect : LabTarget::SlicDirect;
+        rec.write = rec.code == VC_SLIC_WRITE_DIRECT || rec.code == VC_SLIC_WRITE_INDIRECT;
+        rec.reg = rec.param;
+        if (rec.param < 0 || rec.param >= LabSlic::kRegisters)
+            return malformed(LabFault::OutOfRange);
+        if (rec.write) {
+            if (value > (indirect ? 0xFFFFu : 0xFFu)) return malformed(LabFault::BadValue);
+            rec.value = static_cast<int>(value);
+            if (fail) return refuse();
+            if (indirect)
+                slic_.WriteIndirect(rec.reg, static_cast<uint16_t>(value));
+            else
+                slic_.WriteDirect(rec.reg, static_cast<uint8_t>(value));
+            return 1;
+        }
+        if (!pointer) return malformed(LabFault::NullPointer);
+        if (fail || ReadFails(rec.target, rec.reg, 1)) return refuse();
+        if (indirect) {
+            const uint16_t word = slic_.ReadIndirect(rec.reg);
+            std::memcpy(pointer, &word, sizeof word);
+            rec.value = word;
+        } else {
+            const uint8_t byte = slic_.ReadDirect(rec.reg);
+            std::memcpy(pointer, &byte, sizeof byte);
+            rec.value = byte;
+        }
+        return 1;
+    }
+    case VC_READ_EVENT:
+        if (!pointer) return malformed(LabFault::NullPointer);
+        if (fail || events_.empty()) return fail ? refuse() : 0;
+        {
+            const int event = events_.front();
+            events_.pop_front();
+            std::memcpy(pointer, &event, sizeof event);
+            rec.value = event;
+        }
+        return 1;
+    case VC_KEY_EVENT: return fail ? refuse() : 1;
+    case VC_REGISTER_WINDOW:
+        // The handle arrives truncated to an int; window handles keep their meaning sign-extended.
+        rec.window = static_cast<uintptr_t>(static_cast<intptr_t>(rec.param));
+        if (fail) return refuse();
+        window_ = rec.window;
+        return present_ ? 0 : 1;
+    case VC_UNREGISTER_WINDOW:
+        if (fail) return refuse();
+        window_ = 0;
+        return 1;
+    case VC_DEVICE_CHANGE: return fail ? refuse() : 1;
+    case VC_SELECT_AUDIO_DEVICE:
+        if (!pointer) return malformed(LabFault::NullPointer);
+        rec.text = BoundedString(static_cast<const char*>(pointer), 255);
+        if (fail) return refuse();
+        audioName_ = rec.text;
+        return audioFound_ ? 1 : 0;
+    case VC_SWITCH_OPTION:
+    case VC_SWITCH_OFF:
+    case VC_SWITCH_ON:
+    case VC_GATEWAY_START: return fail ? refuse() : 1;
+    case VC_SELECT_LINE:
+        if (fail) return refuse();
+        line_ = rec.param;
+        return 1;
+    case VC_OPEN_MIXER: {
+        if (!pointer) return malformed(LabFault::NullPointer);
+        MixerOpenBlock block;
+        std::memcpy(&block, pointer, sizeof block);
+        rec.text = BoundedString(block.name, sizeof block.name - 1);
+        rec.window = reinterpret_cast<uintptr_t>(block.window);
+        if (fail || !mixerOpens_) return refuse();
+        mixerName_ = rec.text;
+        mixerOpen_ = true;
+        return static_cast<int>(kLabMixerHandle);
+    }
+    case VC_CLOSE_MIXER:
+        if (fail) return refuse();
+        mixerOpen_ = false;
+        return 1;
+    case VC_MIXER_CHANGE: return fail ? refuse() : 1;
+    case VC_CALL48:
+    case VC_CALL49:
+    case VC_CALL50: return fail ? refuse() : 1;
+    case VC_HARDWARE_ID: {
+        if (!pointer) return malformed(LabFault::NullPointer);
+        if (fail) return refuse();
+        static const char kId[] = "KESTREL-LAB-0001";
+        if (rec.param <= 0) return 0;
+        const size_t n = std::min(sizeof kId - 1, static_cast<size_t>(rec.param) - 1);
+        std::memcpy(pointer, kId, n);
+        static_cast<char*>(pointer)[n] = '\0';
+        return 1;
+    }
+    default: break;
+    }
+    // Codes the library has but this system never relies on: accepted, no effect.
+    const int c = rec.code;
+    if (c == 5 || c == 8 || c == 19 || c == 21 || (c >= 26 && c <= 30) || (c >= 33 && c <= 44) ||
+        c == 46 || c == 47)
+        return fail ? refuse() : 0;
+    return malformed(LabFault::UnknownCode);
+}
+
+int LabAdapter::BridgeRequest(LabCall& rec, void* pointer, bool fail) {
+    rec.target = LabTarget::Bridge;
+    if (!pointer) {
+        rec.fault = LabFault::NullPointer;
+        return 0;
+    }
+    RequestBlock block;
+    std::memcpy(&block, pointer, sizeof block);
+    const RequestHeader& h = block.header;
+    rec.request = h.request;
+    rec.reg = h.reg;
+    rec.write = h.direction == kDirectionWrite;
+    const bool sameRegister = h.request == (kRequestRegister | 1);
+
+    LabFault f = LabFault::None;
+    if (h.request != kRequestRegister && !sameRegister)
+        f = LabFault::BadRequest;
+    else if (h.direction != kDirectionRead && h.direction != kDirectionWrite)
+        f = LabFault::BadDirection;
+    else if (h.value != 0)
+        f = LabFault::BadValueField;
+    else if (h.count != block.count)
+        f = LabFault::CountMismatch;
+    else if (rec.write && h.marker != kWriteMarker)
+        f = LabFault::MissingMarker;
+    else if (h.count > 0 && !block.buffer)
+        f = LabFault::NullBuffer;
+    else if (h.reg >= LabBridge::kRegisters ||
+             (!sameRegister && h.reg + h.count > LabBridge::kRegisters))
+        f = LabFault::OutOfRange;
+    if (f != LabFault::None) {
+        rec.fault = f;
+        return 0;
+    }
+    if (fail) {
+        rec.injected = true;
+        return 0;
+    }
+    uint8_t* buffer = static_cast<uint8_t*>(block.buffer);
+    const int count = h.count;
+    if (rec.write) {
+        rec.bytes.assign(buffer, buffer + count);
+        for (int i = 0; i < count; ++i) {
+            const int reg = sameRegister ? h.reg : h.reg + i;
+            bridge_.Write(reg, buffer[i]);
+            for (LabPeripheral* p : peripherals_)
+                p->OnBridgeWrite(reg, buffer[i]);
+        }
+        return 1;
+    }
+    if (ReadFails(LabTarget::Bridge, h.reg, sameRegister ? 1 : count)) {
+        rec.injected = true;
+        return 0;
+    }
+    RefreshInputs();
+    for (int i = 0; i < count; ++i)
+        buffer[i] = bridge_.Read(sameRegister ? h.reg : h.reg + i);
+    rec.bytes.assign(buffer, buffer + count);
+    return 1;
+}
+
+bool LabAdapter::ReadFails(LabTarget target, int reg, int count) {
+    for (int r = reg; r < reg + count; ++r) {
+        auto it = failReads_.find({static_cast<int>(target), r});
+        if (it == failReads_.end()) continue;
+        if (it->second > 0 && --it->second == 0) failReads_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void LabAdapter::RefreshInputs() {
+    // The telephone takes the PSTN line when the line switch gives it to the PSTN side.
+    const bool lineInUse = pstnBusy_ || (line_ == 0 && offHook_);
+    uint8_t pins = slic_.InterruptPending() ? 0 : kNoSlicInterrupt;
+    if (lineInUse) pins |= kLineInUse;
+    struct Inputs {
+        int reg;
+        uint8_t mask;
+        uint8_t levels;
+    } inputs[] = {
+        {kBridgePins, static_cast<uint8_t>(kNoSlicInterrupt | kLineInUse), pins},
+        {kBridgeStatus, kPstnNotRinging, static_cast<uint8_t>(pstnRinging_ ? 0 : kPstnNotRinging)},
+    };
+    for (Inputs& in : inputs) {
+        for (LabPeripheral* p : peripherals_) {
+            uint8_t mask = 0, levels = 0;
+            p->DriveInputs(in.reg, bridge_.Latch(in.reg), mask, levels);
+            in.mask |= mask;
+            in.levels = static_cast<uint8_t>((in.levels & ~mask) | (levels & mask));
+        }
+        bridge_.SetInputs(in.reg, in.mask, in.levels);
+    }
+}
+
+// --- configuration ---
+
+void LabAdapter::SetProductId(int productId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    productId_ = productId;
+}
+int LabAdapter::ProductId() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return productId_;
+}
+void LabAdapter::SetPresent(bool present) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    present_ = present;
+}
+bool LabAdapter::Present() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return present_;
+}
+void LabAdapter::SetLatency(unsigned microseconds, Clock* clock) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    latencyUs_ = microseconds;
+    latencyClock_ = clock;
+    latencyDebtUs_ = 0;
+}
+void LabAdapter::SetAudioDeviceFound(bool found) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    audioFound_ = found;
+}
+void LabAdapter::SetMixerOpens(bool opens) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mixerOpens_ = opens;
+}
+void LabAdapter::SetPostHook(std::function<void(const LabPost&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    postHook_ = std::move(hook);
+}
+void LabAdapter::SetCallHook(std::function<void(const LabCall&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    callHook_ = std::move(hook);
+}
+void LabAdapter::AttachPeripheral(LabPeripheral* peripheral) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (peripheral) peripherals_.push_back(peripheral);
+}
+void LabAdapter::SetCallLimit(size_t limit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    callLimit_ = limit;
+    while (callLimit_ && calls_.size() > callLimit_)
+        calls_.pop_front();
+}
+void LabAdapter::ConfigureSlic(const LabSlicConfig& config) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.Configure(config);
+}
+LabSlicConfig LabAdapter::SlicConfig() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.Config();
+}
+
+// --- fault injection ---
+
+void LabAdapter::FailNext(int code, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count > 0)
+        failNext_[code] = count;
+    else
+        failNext_.erase(code);
+}
+void LabAdapter::FailReads(LabTarget target, int reg, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count == 0)
+        failReads_.erase({static_cast<int>(target), reg});
+    else
+        failReads_[{static_cast<int>(target), reg}] = count < 0 ? -1 : count;
+}
+void LabAdapter::ClearFailures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failNext_.clear();
+    failReads_.clear();
+}
+
+// --- the world around the adapter ---
+
+void LabAdapter::QueuePost(unsigned message) {
+    if (!window_) return;
+    LabPost post{window_, message, 0, static_cast<intptr_t>(productId_)};
+    posts_.push_back(post);
+    pendingPosts_.push_back(post);
+}
+
+void LabAdapter::FlushPosts() {
+    std::vector<LabPost> posts;
+    std::function<void(const LabPost&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        posts.swap(pendingPosts_);
+        hook = postHook_;
+    }
+    if (hook)
+        for (const LabPost& p : posts)
+            hook(p);
+}
+
+void LabAdapter::Unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        present_ = false;
+        opened_ = false;
+        QueuePost(kLabDeviceRemoved);
+    }
+    FlushPosts();
+}
+void LabAdapter::Plug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        present_ = true;
+        QueuePost(kLabDeviceArrived);
+    }
+    FlushPosts();
+}
+void LabAdapter::LiftReceiver() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    offHook_ = true;
+    slic_.SetHook(true);
+}
+void LabAdapter::ReplaceReceiver() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    offHook_ = false;
+    slic_.SetHook(false);
+}
+bool LabAdapter::PressDtmf(char key) {
+    const int code = LabSlic::DtmfCode(key);
+    if (code < 0) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.Dtmf(code);
+    return true;
+}
+bool LabAdapter::OffHook() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return offHook_;
+}
+void LabAdapter::SetPstnRinging(bool ringing) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pstnRinging_ = ringing;
+}
+void LabAdapter::SetPstnLineBusy(bool busy) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pstnBusy_ = busy;
+}
+void LabAdapter::ResetSlic() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.Reset();
+}
+void LabAdapter::QueueEvent(int event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+}
+
+// --- observation ---
+
+std::vector<LabCall> LabAdapter::Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::vector<LabCall>(calls_.begin(), calls_.end());
+}
+std::vector<LabCall> LabAdapter::CallsOf(int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<LabCall> out;
+    for (const LabCall& c : calls_)
+        if (c.code == code) out.push_back(c);
+    return out;
+}
+int LabAdapter::CallCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return totalCalls_;
+}
+void LabAdapter::ClearCalls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+    faults_.clear();
+    posts_.clear();
+    totalCalls_ = 0;
+}
+std::vector<LabCall> LabAdapter::Faults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_;
+}
+int LabAdapter::FaultCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(faults_.size());
+}
+
+namespace {
+std::vector<LabRegWrite> WritesOf(const std::deque<LabCall>& calls, LabTarget target) {
+    std::vector<LabRegWrite> out;
+    for (const LabCall& c : calls) {
+        if (c.target != target || !c.write || c.result == 0) continue;
+        if (target != LabTarget::Bridge) {
+            out.push_back({c.reg, c.value});
+            continue;
+        }
+        const bool same = c.request & 1;
+        for (size_t i = 0; i < c.bytes.size(); ++i)
+            out.push_back({same ? c.reg : c.reg + static_cast<int>(i), c.bytes[i]});
+    }
+    return out;
+}
+} // namespace
+
+std::vector<LabRegWrite> LabAdapter::BridgeWrites() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return WritesOf(calls_, LabTarget::Bridge);
+}
+std::vector<LabRegWrite> LabAdapter::SlicDirectWrites() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return WritesOf(calls_, LabTarget::SlicDirect);
+}
+std::vector<LabRegWrite> LabAdapter::SlicIndirectWrites() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return WritesOf(calls_, LabTarget::SlicIndirect);
+}
+std::vector<LabPost> LabAdapter::Posts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return posts_;
+}
+
+int LabAdapter::BridgeRegister(int reg) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RefreshInputs();
+    return bridge_.Read(reg);
+}
+int LabAdapter::SlicDirect(int reg) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.PeekDirect(reg);
+}
+int LabAdapter::SlicIndirect(int reg) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.ReadIndirect(reg);
+}
+LabTone LabAdapter::Tone() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.Tone();
+}
+bool LabAdapter::Ringing() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // On the PSTN side the telephone rings from the line itself.
+    return slic_.Ringing() || (line_ == 0 && pstnRinging_);
+}
+int LabAdapter::SelectedLine() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return line_;
+}
+bool LabAdapter::Opened() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened_;
+}
+uintptr_t LabAdapter::RegisteredWindow() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return window_;
+}
+std::string LabAdapter::AudioDeviceName() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return audioName_;
+}
+std::string LabAdapter::MixerName() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mixerName_;
+}
+bool LabAdapter::MixerOpen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mixerOpen_;
+}
+
+// --- the C entry ---
+
+int LabVaVoRarCall(int code, int param, void* pointer) {
+    LabAdapter* adapter = currentAdapter.load();
+    return adapter ? adapter->Call(code, param, pointer) : 0;
+}
+void SetCurrentLabAdapter(LabAdapter* adapter) {
+    currentAdapter.store(adapter);
+}
+LabAdapter* CurrentLabAdapter() {
+    return currentAdapter.load();
+}

@@ -1,0 +1,228 @@
+// The lab adapter: a software model of the telephone adapters behind the vendor entry point.
+// Native tests install it with SetDeviceLibrary(nullptr, LabVaVoRarCall) after making an
+// instance current; the lab VaVoRar.dll wraps the same model for Kestrel.exe under Wine.
+//
+// The model is built from parts that mirror the hardware: the USB bridge chip's register file
+// and pins (LabBridge), the line chip (LabSlic), the analogue telephone on its line and the
+// PSTN line. Later families (keypad matrix, EEPROM, panel display, beeper, gateway switch) attach
+// as LabPeripheral objects that watch bridge writes and drive input pins.
+//
+// Time: the line chip is a reading-count model (calibration, battery and converter settle after
+// a configurable number of reads), so it behaves the same in virtual and real time. Only the
+// modelled bus latency sleeps, through the Clock given to SetLatency.
+//
+// Thread safety: every public member takes the model's one mutex, so Kestrel's two threads and
+// a control thread may call in at once. Hooks (posts) run outside the mutex.
+#pragma once
+#include "LabBridge.h"
+#include "LabSlic.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class Clock;
+
+// Which register file a recorded call touched.
+enum class LabTarget { None, Bridge, SlicDirect, SlicIndirect };
+
+// A malformed request the model refused. The call fails (result 0) and is recorded.
+enum class LabFault {
+    None,
+    NullPointer,   // no request block / no out pointer where one is needed
+    NullBuffer,    // request block without a data buffer
+    CountMismatch, // header count differs from the envelope's count
+    MissingMarker, // a write without the 0x55 marker
+    BadDirection,  // direction neither 0 nor 1
+    BadRequest,    // request byte neither 4 nor 5
+    BadValueField, // header value field not 0
+    OutOfRange,    // register (or register + count) beyond the register file
+    BadValue,      // a SLIC value wider than the register
+    UnknownCode,   // a function code the library does not have
+};
+const char* LabFaultName(LabFault fault);
+
+// One library call as the model saw it.
+struct LabCall {
+    int index = 0; // 0-based position in the record
+    int code = 0;
+    int param = 0;
+    uintptr_t pointer = 0; // the pointer argument as a value (codes 4, 6, 14, 18, 45 carry one)
+    int result = 0;
+    bool injected = false; // failed on purpose by fault injection
+    LabFault fault = LabFault::None;
+
+    // Decoded register operation (codes 2 to 6).
+    LabTarget target = LabTarget::None;
+    bool write = false;
+    int reg = -1;               // first register
+    int request = 0;            // bridge request byte (4 or 5)
+    std::vector<uint8_t> bytes; // bridge bytes transferred (written, or read back)
+    int value = 0;              // SLIC value written or read
+
+    std::string text;     // code 20: the name prefix; code 31: the mixer device name
+    uintptr_t window = 0; // code 16: window handle; code 31: the mixer notice window
+};
+
+// One register write, flattened: a multi-byte bridge block becomes one entry per byte.
+struct LabRegWrite {
+    int reg;
+    int value;
+    bool operator==(const LabRegWrite& o) const { return reg == o.reg && value == o.value; }
+};
+
+// A message the library posted to the registered window.
+struct LabPost {
+    uintptr_t window;
+    unsigned message; // 1424 arrival, 1425 removal
+    uintptr_t wParam;
+    intptr_t lParam; // product id
+};
+
+constexpr unsigned kLabDeviceArrived = 1424;
+constexpr unsigned kLabDeviceRemoved = 1425;
+constexpr uintptr_t kLabMixerHandle = 0x4D58;
+
+class LabAdapter {
+  public:
+    LabAdapter();
+    ~LabAdapter();
+    LabAdapter(const LabAdapter&) = delete;
+    LabAdapter& operator=(const LabAdapter&) = delete;
+
+    // The vendor entry point.
+    int Call(int code, int param, void* pointer);
+
+    // A text command of the control channel (see LabCommands.cpp for the list); -1 when unknown
+    // or malformed.
+    int Control(const std::string& command);
+
+    // --- configuration ---
+    void SetProductId(int productId);
+    int ProductId();
+    // Present: code 16 answers 0 and code 0 reports the product id.
+    void SetPresent(bool present);
+    bool Present();
+    // Modelled bus latency per request; sleeps through `clock` (null: no sleep).
+    void SetLatency(unsigned microseconds, Clock* clock);
+    // Whether code 20 finds an audio device / code 31 opens a mixer.
+    void SetAudioDeviceFound(bool found);
+    void SetMixerOpens(bool opens);
+    // Called (outside the mutex) for every arrival/removal post; the DLL posts it for real.
+    void SetPostHook(std::function<void(const LabPost&)> hook);
+    // Called (outside the mutex) after every call with its record; the DLL writes its log.
+    void SetCallHook(std::function<void(const LabCall&)> hook);
+    void AttachPeripheral(LabPeripheral* peripheral);
+    // Keeps only the last `limit` call records (0: all); counts stay exact. For long runs.
+    void SetCallLimit(size_t limit);
+
+    // Line chip configuration (revision, variant, settle counts); applied at once.
+    void ConfigureSlic(const LabSlicConfig& config);
+    LabSlicConfig SlicConfig();
+
+    // --- fault injection ---
+    // The next `count` calls of `code` fail (result 0, no effect).
+    void FailNext(int code, int count = 1);
+    // Reads of a register fail: `count` times, or always with -1. Bridge reads fail when the
+    // block covers the register.
+    void FailReads(LabTarget target, int reg, int count = -1);
+    void ClearFailures();
+
+    // --- the world around the adapter ---
+    void Unplug(); // posts 1425 with the product id to the window of code 16
+    void Plug();   // posts 1424
+    void LiftReceiver();
+    void ReplaceReceiver();
+    // A DTMF key of the telephone: 0-9, '*', '#', 'A'-'D'. False for any other character.
+    bool PressDtmf(char key);
+    bool OffHook();
+    void SetPstnRinging(bool ringing);
+    void SetPstnLineBusy(bool busy);
+    // Resets the line chip behind the program's back (registers to their reset values).
+    void ResetSlic();
+    // PCI event queue (code 7).
+    void QueueEvent(int event);
+
+    // --- observation ---
+    std::vector<LabCall> Calls();
+    std::vector<LabCall> CallsOf(int code);
+    int CallCount();               // every call since the last ClearCalls
+    void ClearCalls();             // also clears the faults and posts
+    std::vector<LabCall> Faults(); // calls refused as malformed
+    int FaultCount();
+    std::vector<LabRegWrite> BridgeWrites();
+    std::vector<LabRegWrite> SlicDirectWrites();
+    std::vector<LabRegWrite> SlicIndirectWrites();
+    std::vector<LabPost> Posts();
+
+    // Register values as the hardware holds them (no call recorded, no read side effects).
+    int BridgeRegister(int reg); // as a read would show it (pins combined)
+    int SlicDirect(int reg);
+    int SlicIndirect(int reg);
+    LabTone Tone();                // the tone generator decoded
+    bool Ringing();                // line feed ringing, or the telephone ringing from the PSTN
+    int SelectedLine();            // last code 25 value; -1 before any
+    bool Opened();                 // code 0 called and not followed by code 1
+    uintptr_t RegisteredWindow();  // window of code 16 (0 after code 17)
+    std::string AudioDeviceName(); // last name of code 20
+    std::string MixerName();       // last name of code 31
+    bool MixerOpen();
+
+    // A stable one-line description of a call, as the DLL's log writes it:
+    // "17 2 0 W bridge[18] 00 -> 1".
+    static std::string FormatCall(const LabCall& call);
+
+  private:
+    int CallLocked(LabCall& rec, void* pointer);
+    int BridgeRequest(LabCall& rec, void* pointer, bool fail);
+    bool ReadFails(LabTarget target, int reg, int count);
+    void RefreshInputs();
+    void QueuePost(unsigned message);
+    void FlushPosts();
+
+    std::mutex mutex_;
+    LabBridge bridge_;
+    LabSlic slic_;
+    std::vector<LabPeripheral*> peripherals_;
+
+    int productId_ = 0x831C;
+    bool present_ = true;
+    bool opened_ = false;
+    uintptr_t window_ = 0;
+    int line_ = -1;
+    bool offHook_ = false;
+    bool pstnRinging_ = false;
+    bool pstnBusy_ = false;
+    bool audioFound_ = true;
+    bool mixerOpens_ = true;
+    bool mixerOpen_ = false;
+    std::string audioName_;
+    std::string mixerName_;
+    std::deque<int> events_;
+
+    unsigned latencyUs_ = 0;
+    unsigned latencyDebtUs_ = 0;
+    Clock* latencyClock_ = nullptr;
+
+    std::map<int, int> failNext_;                  // code -> calls left to fail
+    std::map<std::pair<int, int>, int> failReads_; // (target, reg) -> reads left; -1 always
+
+    std::deque<LabCall> calls_;
+    std::vector<LabCall> faults_;
+    size_t callLimit_ = 0;
+    int totalCalls_ = 0;
+    std::vector<LabPost> posts_;
+    std::vector<LabPost> pendingPosts_;
+    std::function<void(const LabPost&)> postHook_;
+    std::function<void(const LabCall&)> callHook_;
+};
+
+// The C-style entry routed to the current instance; returns 0 while none is current.
+int LabVaVoRarCall(int code, int param, void* pointer);
+void SetCurrentLabAdapter(LabAdapter* adapter);
+LabAdapter* CurrentLabAdapter();

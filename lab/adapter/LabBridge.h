@@ -1,0 +1,47 @@
+// The USB bridge chip of the lab adapter: 256 byte-wide registers reached by code 2 requests.
+// Some bits are inputs driven by the hardware (the line chip's interrupt line, the PSTN ring
+// and line-use signals, later keypad rows or EEPROM data). The host's latch and the inputs are
+// kept apart and combined on read, so a host that drives a pin never hides an input.
+#pragma once
+#include <cstdint>
+
+// Something wired to the bridge (panel display, EEPROM, keypad matrix): sees every byte the host
+// writes and may drive input bits.
+class LabPeripheral {
+  public:
+    virtual ~LabPeripheral() = default;
+    // One byte the host wrote to a bridge register; a same-register stream arrives byte by byte.
+    virtual void OnBridgeWrite(int reg, uint8_t value) {
+        (void)reg;
+        (void)value;
+    }
+    // Before a read: claim input bits of `reg` by setting them in `mask`, with their levels in
+    // `levels`. `latch` is what the host last wrote there.
+    virtual void DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) {
+        (void)reg;
+        (void)latch;
+        (void)mask;
+        (void)levels;
+    }
+};
+
+class LabBridge {
+  public:
+    static constexpr int kRegisters = 256;
+
+    LabBridge() { Reset(); }
+    void Reset();
+    // What a read shows: the latch, with input bits replaced by their levels.
+    uint8_t Read(int reg) const;
+    // A host write: only the latch changes.
+    void Write(int reg, uint8_t value);
+    uint8_t Latch(int reg) const;
+    // The hardware drives the `mask` bits of `reg` to `levels`; other bits read the latch.
+    void SetInputs(int reg, uint8_t mask, uint8_t levels);
+
+  private:
+    static bool Valid(int reg) { return reg >= 0 && reg < kRegisters; }
+    uint8_t latch_[kRegisters];
+    uint8_t inputMask_[kRegisters];
+    uint8_t inputLevels_[kRegisters];
+};

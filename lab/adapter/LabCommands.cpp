@@ -1,0 +1,180 @@
+// The lab adapter's control commands and its one-line call format.
+//
+// Commands (text -> integer result; -1 for an unknown or malformed command):
+//   phone offhook | phone onhook        -> 1   lift or replace the receiver
+//   phone dtmf <0-9 * # A B C D>        -> 1   the telephone sends one DTMF digit
+//   phone ringing?                      -> 1 while the telephone rings, else 0
+//   phone tone?                         -> frequency 1 * 10000 + frequency 2 (0 while off)
+//   phone hook?                         -> 1 while the receiver is lifted
+//   pstn ring on|off                    -> 1
+//   pstn line busy|idle                 -> 1
+//   line?                               -> last line selected with code 25 (0 PSTN, 1 computer,
+//                                          -1 none)
+//   unplug | plug                       -> 1   posts 1425 / 1424 to the window of code 16
+//   product <id>                        -> 1   id in hex (0x...) or decimal
+//   slic <reg> | bridge <reg> | indirect <reg> -> the register's value
+//   slic reset                          -> 1   the line chip back to its reset values
+//   fail <code> [count]                 -> 1   the next count calls of code fail (default 1)
+//   faults?                             -> number of malformed requests recorded
+//   calls?                              -> number of calls recorded
+//   opened?                             -> 1 if code 0 was called and not followed by code 1
+#include "LabAdapter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+// A whole-token integer (decimal, or hex with 0x); false for anything else.
+bool ParseInt(const std::string& text, long& out) {
+    if (text.empty() || text.size() > 16) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+    out = v;
+    return true;
+}
+
+bool ParseRegister(const std::string& text, int& reg) {
+    long v = 0;
+    if (!ParseInt(text, v) || v < 0 || v > 255) return false;
+    reg = static_cast<int>(v);
+    return true;
+}
+
+void AppendHex(std::string& out, unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    out += buf;
+}
+
+} // namespace
+
+int LabAdapter::Control(const std::string& command) {
+    std::istringstream in(command);
+    std::vector<std::string> w;
+    for (std::string t; in >> t;) {
+        if (w.size() == 4) return -1;
+        w.push_back(t);
+    }
+    if (w.empty()) return -1;
+    const std::string& verb = w[0];
+    const size_t n = w.size();
+
+    if (verb == "phone" && n >= 2) {
+        const std::string& what = w[1];
+        if (n == 2 && what == "offhook") return LiftReceiver(), 1;
+        if (n == 2 && what == "onhook") return ReplaceReceiver(), 1;
+        if (n == 3 && what == "dtmf" && w[2].size() == 1) return PressDtmf(w[2][0]) ? 1 : -1;
+        if (n == 2 && what == "ringing?") return Ringing() ? 1 : 0;
+        if (n == 2 && what == "hook?") return OffHook() ? 1 : 0;
+        if (n == 2 && what == "tone?") {
+            const LabTone t = Tone();
+            return t.on ? t.frequency1 * 10000 + t.frequency2 : 0;
+        }
+        return -1;
+    }
+    if (verb == "pstn" && n == 3) {
+        if (w[1] == "ring" && (w[2] == "on" || w[2] == "off"))
+            return SetPstnRinging(w[2] == "on"), 1;
+        if (w[1] == "line" && (w[2] == "busy" || w[2] == "idle"))
+            return SetPstnLineBusy(w[2] == "busy"), 1;
+        return -1;
+    }
+    if (n == 1) {
+        if (verb == "line?") return SelectedLine();
+        if (verb == "unplug") return Unplug(), 1;
+        if (verb == "plug") return Plug(), 1;
+        if (verb == "faults?") return FaultCount();
+        if (verb == "calls?") return CallCount();
+        if (verb == "opened?") return Opened() ? 1 : 0;
+        return -1;
+    }
+    if (verb == "product" && n == 2) {
+        long id = 0;
+        if (!ParseInt(w[1], id) || id < 0 || id > 0x7FFFFFFFL) return -1;
+        SetProductId(static_cast<int>(id));
+        return 1;
+    }
+    if (verb == "slic" && n == 2 && w[1] == "reset") return ResetSlic(), 1;
+    if ((verb == "slic" || verb == "bridge" || verb == "indirect") && n == 2) {
+        int reg = 0;
+        if (!ParseRegister(w[1], reg)) return -1;
+        if (verb == "slic") return SlicDirect(reg);
+        if (verb == "bridge") return BridgeRegister(reg);
+        return SlicIndirect(reg);
+    }
+    if (verb == "fail" && (n == 2 || n == 3)) {
+        long code = 0, count = 1;
+        if (!ParseInt(w[1], code) || code < 0 || code > 255) return -1;
+        if (n == 3 && (!ParseInt(w[2], count) || count < 1 || count > 1000000)) return -1;
+        FailNext(static_cast<int>(code), static_cast<int>(count));
+        return 1;
+    }
+    return -1;
+}
+
+std::string LabAdapter::FormatCall(const LabCall& call) {
+    std::string s = std::to_string(call.index) + " " + std::to_string(call.code) + " " +
+                    std::to_string(call.param);
+    switch (call.target) {
+    case LabTarget::Bridge:
+    case LabTarget::SlicDirect:
+    case LabTarget::SlicIndirect: {
+        s += call.write ? " W " : " R ";
+        s += call.target == LabTarget::Bridge       ? "bridge["
+             : call.target == LabTarget::SlicDirect ? "slic["
+                                                    : "indirect[";
+        s += std::to_string(call.reg) + "]";
+        if (call.target == LabTarget::Bridge && (call.request & 1)) s += " same";
+        if (call.target == LabTarget::Bridge) {
+            for (uint8_t b : call.bytes) {
+                s += ' ';
+                AppendHex(s, b, 2);
+            }
+        } else if (call.fault == LabFault::None && (call.write || call.result)) {
+            s += ' ';
+            AppendHex(s, static_cast<unsigned>(call.value),
+                      call.target == LabTarget::SlicIndirect ? 4 : 2);
+        }
+        break;
+    }
+    case LabTarget::None:
+        // Real addresses differ from run to run; only values are logged.
+        switch (call.code) {
+        case 0:
+            if (call.result) {
+                s += " product 0x";
+                AppendHex(s, static_cast<unsigned>(call.value), 4);
+            }
+            break;
+        case 7:
+            if (call.result) s += " event " + std::to_string(call.value);
+            break;
+        case 14:
+        case 18:
+        case 45:
+            s += " ptr 0x";
+            AppendHex(s, static_cast<unsigned>(call.pointer), 1);
+            break;
+        case 16:
+            s += " window 0x";
+            AppendHex(s, static_cast<unsigned>(call.window), 1);
+            break;
+        case 20: s += " audio \"" + call.text + "\""; break;
+        case 31:
+            s += " mixer \"" + call.text + "\" window 0x";
+            AppendHex(s, static_cast<unsigned>(call.window), 1);
+            break;
+        default: break;
+        }
+        break;
+    }
+    s += " -> " + std::to_string(call.result);
+    if (call.fault != LabFault::None) s += std::string(" FAULT ") + LabFaultName(call.fault);
+    if (call.injected) s += " FAILED";
+    return s;
+}

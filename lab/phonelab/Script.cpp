@@ -1,0 +1,462 @@
+#include "Script.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
+    tokens->clear();
+    size_t i = line.find_first_not_of(" \t\r\n");
+    // Only whole lines are comments: '#' is also a telephone key ("phone dial 12#").
+    if (i == std::string::npos || line[i] == '#') return true;
+    const size_t n = line.size();
+    while (i < n) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            ++i;
+            continue;
+        }
+        Token token;
+        if (c == '"') {
+            token.quoted = true;
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                char d = line[i++];
+                if (d == '"') {
+                    closed = true;
+                    break;
+                }
+                if (d == '\\') {
+                    if (i >= n) break;
+                    const char e = line[i++];
+                    switch (e) {
+                    case 'n': d = '\n'; break;
+                    case 't': d = '\t'; break;
+                    case '"': d = '"'; break;
+                    case '\\': d = '\\'; break;
+                    default: *error = std::string("unknown escape \\") + e; return false;
+                    }
+                }
+                token.text += d;
+            }
+            if (!closed) {
+                *error = "unterminated quoted text";
+                return false;
+            }
+        } else {
+            while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
+                   line[i] != '\n' && line[i] != '"')
+                token.text += line[i++];
+        }
+        tokens->push_back(token);
+    }
+    return true;
+}
+
+bool ParseDuration(const std::string& text, unsigned* ms) {
+    size_t unitAt = text.find_first_not_of("0123456789.");
+    if (unitAt == 0 || unitAt == std::string::npos) return false;
+    const std::string number = text.substr(0, unitAt);
+    const std::string unit = text.substr(unitAt);
+    if (number.find('.') != number.rfind('.') || number == ".") return false;
+    const double value = std::strtod(number.c_str(), nullptr);
+    double scaled;
+    if (unit == "ms")
+        scaled = value;
+    else if (unit == "s")
+        scaled = value * 1000.0;
+    else
+        return false;
+    if (scaled > 86400000.0) return false;
+    *ms = static_cast<unsigned>(scaled + 0.5);
+    return true;
+}
+
+bool ParseInteger(const std::string& text, long* value) {
+    if (text.empty()) return false;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(begin, &end, 0);
+    if (errno != 0 || end == begin || *end != '\0') return false;
+    // strtol with base 0 reads a leading 0 as octal; a scenario means decimal.
+    size_t digits = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (text.size() > digits + 1 && text[digits] == '0' && text[digits + 1] != 'x' &&
+        text[digits + 1] != 'X') {
+        errno = 0;
+        const long d = std::strtol(begin, &end, 10);
+        if (errno != 0 || *end != '\0') return false;
+        *value = d;
+        return true;
+    }
+    *value = v;
+    return true;
+}
+
+namespace {
+
+// Reads the tokens of one line from left to right; every accessor records what was
+// expected so a malformed line says what it wanted.
+class Cursor {
+  public:
+    Cursor(const std::vector<Token>& tokens, std::string* error)
+        : m_tokens(tokens), m_error(error) {}
+
+    bool AtEnd() const { return m_pos >= m_tokens.size(); }
+    // The next word if it is a bare (unquoted) word, else "".
+    std::string PeekWord() const {
+        if (AtEnd() || m_tokens[m_pos].quoted) return "";
+        return m_tokens[m_pos].text;
+    }
+    bool Accept(const char* word) {
+        if (PeekWord() == word) {
+            ++m_pos;
+            return true;
+        }
+        return false;
+    }
+    bool Expect(const char* word) {
+        if (Accept(word)) return true;
+        return Fail(std::string("expected '") + word + "'");
+    }
+    bool Word(std::string* out, const char* what) {
+        if (AtEnd() || m_tokens[m_pos].quoted) return Fail(std::string("expected ") + what);
+        *out = m_tokens[m_pos++].text;
+        return true;
+    }
+    bool Quoted(std::string* out, const char* what) {
+        if (AtEnd() || !m_tokens[m_pos].quoted)
+            return Fail(std::string("expected ") + what + " in double quotes");
+        *out = m_tokens[m_pos++].text;
+        return true;
+    }
+    bool NextIsQuoted() const { return !AtEnd() && m_tokens[m_pos].quoted; }
+    bool Integer(long* out, const char* what) {
+        std::string w;
+        if (!Word(&w, what)) return false;
+        if (!ParseInteger(w, out))
+            return Fail(std::string("expected ") + what + ", got '" + w + "'");
+        return true;
+    }
+    bool Duration(unsigned* ms) {
+        std::string w;
+        if (!Word(&w, "a duration like 5s or 200ms")) return false;
+        if (!ParseDuration(w, ms))
+            return Fail("expected a duration like 5s or 200ms, got '" + w + "'");
+        return true;
+    }
+    bool Within(unsigned* ms) { return Expect("within") && Duration(ms); }
+    bool End() {
+        if (AtEnd()) return true;
+        return Fail("unexpected '" + m_tokens[m_pos].text + "' at the end");
+    }
+    bool Fail(const std::string& message) {
+        if (m_error->empty()) *m_error = message;
+        return false;
+    }
+
+  private:
+    const std::vector<Token>& m_tokens;
+    std::string* m_error;
+    size_t m_pos = 0;
+};
+
+bool IsDialChar(char c) {
+    return (c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D');
+}
+
+// Names that would make "expect <name> ..." or "<name> key ..." ambiguous.
+bool IsReservedName(const std::string& name) {
+    static const char* const reserved[] = {
+        "product",    "env",  "remove",    "attach", "deny",       "start",  "expect",  "skype",
+        "phone",      "pstn", "unplug",    "plug",   "lab",        "log",    "dismiss", "wait",
+        "transcript", "no",   "discovery", "ready",  "messagebox", "windows"};
+    for (const char* r : reserved)
+        if (name == r) return true;
+    return false;
+}
+
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.size() > 32) return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+            return false;
+    return !IsReservedName(name);
+}
+
+} // namespace
+
+ScriptParser::ScriptParser() {
+    m_names.insert("kestrel");
+}
+
+bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bool* empty,
+                             std::string* error) {
+    error->clear();
+    std::vector<Token> tokens;
+    if (!Tokenize(line, &tokens, error)) return false;
+    *empty = tokens.empty();
+    if (*empty) return true;
+
+    Step s;
+    s.line = lineNo;
+    s.source = line;
+    while (!s.source.empty() && (s.source.back() == '\r' || s.source.back() == ' '))
+        s.source.pop_back();
+    Cursor c(tokens, error);
+    std::string w;
+
+    if (c.Accept("product")) {
+        long id;
+        if (!c.Word(&w, "a product id") || !ParseInteger(w, &id))
+            return c.Fail("expected a product id like 0x831C");
+        s.kind = StepKind::Env;
+        s.text = "KESTREL_LAB_PRODUCT";
+        s.text2 = w;
+    } else if (c.Accept("env")) {
+        s.kind = StepKind::Env;
+        if (!c.Word(&s.text, "a variable name")) return false;
+        if (c.NextIsQuoted()) {
+            if (!c.Quoted(&s.text2, "a value")) return false;
+        } else if (!c.Word(&s.text2, "a value")) {
+            return false;
+        }
+    } else if (c.Accept("remove")) {
+        s.kind = StepKind::Remove;
+        if (!c.Word(&s.text, "a file name")) return false;
+        // Only files of the scratch directory: a scenario must not reach elsewhere.
+        if (s.text.find_first_of("/\\:") != std::string::npos || s.text == "." || s.text == "..")
+            return c.Fail("remove takes a plain file name of the current directory");
+    } else if (c.Accept("attach")) {
+        s.kind = StepKind::Attach;
+        while (!c.AtEnd()) {
+            long v;
+            if (!c.Integer(&v, "an attach status")) return false;
+            s.numbers.push_back(v);
+        }
+        if (s.numbers.empty()) return c.Fail("attach needs at least one status");
+    } else if (c.Accept("deny")) {
+        s.kind = StepKind::Deny;
+        if (!c.Integer(&s.number, "a count")) return false;
+        if (s.number < 0) return c.Fail("deny needs a count of 0 or more");
+    } else if (c.Accept("start")) {
+        s.kind = StepKind::Start;
+        if (!c.Expect("kestrel")) return false;
+        s.text = "kestrel";
+        if (c.Accept("as")) {
+            if (!c.Word(&s.text, "an instance name")) return false;
+            if (!ValidName(s.text))
+                return c.Fail("'" + s.text + "' cannot name an instance (use a-z, 0-9, _ -)");
+        }
+        m_names.insert(s.text);
+    } else if (c.Accept("skype")) {
+        if (c.Accept("ring")) {
+            std::string id, user;
+            if (!c.Word(&id, "a call id") || !c.Expect("from") || !c.Word(&user, "a user"))
+                return false;
+            s.kind = StepKind::SkypeSend;
+            s.text = "CALL " + id + " STATUS RINGING";
+        } else if (c.Accept("status")) {
+            std::string id, status;
+            if (!c.Word(&id, "a call id") || !c.Word(&status, "a status")) return false;
+            s.kind = StepKind::SkypeSend;
+            s.text = "CALL " + id + " STATUS " + status;
+        } else if (c.Accept("send")) {
+            s.kind = StepKind::SkypeSend;
+            if (!c.Quoted(&s.text, "the text")) return false;
+        } else if (c.Accept("auto")) {
+            s.kind = StepKind::SkypeAuto;
+            if (c.Accept("on"))
+                s.flag = true;
+            else if (!c.Expect("off"))
+                return false;
+        } else if (c.Accept("attach")) {
+            s.kind = StepKind::SkypeAttach;
+            if (!c.Integer(&s.number, "an attach status")) return false;
+        } else {
+            return c.Fail("expected ring, status, send, auto or attach after 'skype'");
+        }
+    } else if (c.Accept("phone")) {
+        if (c.Accept("offhook") || c.Accept("onhook")) {
+            s.kind = StepKind::Lab;
+            s.text = "phone " + tokens[1].text;
+        } else if (c.Accept("dtmf")) {
+            if (!c.Word(&w, "a key") || w.size() != 1 || !IsDialChar(w[0]))
+                return c.Fail("expected one of 0-9 * # A B C D");
+            s.kind = StepKind::Lab;
+            s.text = "phone dtmf " + w;
+        } else if (c.Accept("dial")) {
+            s.kind = StepKind::PhoneDial;
+            if (!c.Word(&s.text, "digits")) return false;
+            for (char ch : s.text)
+                if (!IsDialChar(ch)) return c.Fail("digits may be 0-9 * # A B C D");
+        } else {
+            return c.Fail("expected offhook, onhook, dtmf or dial after 'phone'");
+        }
+    } else if (c.Accept("pstn")) {
+        s.kind = StepKind::Lab;
+        if (c.Accept("ring")) {
+            if (!c.Word(&w, "on or off") || (w != "on" && w != "off"))
+                return c.Fail("expected on or off");
+            s.text = "pstn ring " + w;
+        } else if (c.Accept("line")) {
+            if (!c.Word(&w, "busy or idle") || (w != "busy" && w != "idle"))
+                return c.Fail("expected busy or idle");
+            s.text = "pstn line " + w;
+        } else {
+            return c.Fail("expected ring or line after 'pstn'");
+        }
+    } else if (c.Accept("unplug") || c.Accept("plug")) {
+        s.kind = StepKind::Lab;
+        s.text = tokens[0].text;
+    } else if (c.Accept("lab")) {
+        s.kind = StepKind::Lab;
+        if (!c.Quoted(&s.text, "a control command")) return false;
+    } else if (c.Accept("log")) {
+        s.kind = StepKind::LogMark;
+        if (!c.Expect("mark")) return false;
+    } else if (c.Accept("dismiss")) {
+        s.kind = StepKind::DismissMessageBox;
+        if (!c.Expect("messagebox")) return false;
+    } else if (c.Accept("wait")) {
+        s.kind = StepKind::Wait;
+        if (!c.Duration(&s.ms)) return false;
+    } else if (c.Accept("transcript")) {
+        s.kind = StepKind::Transcript;
+        if (c.Accept("on"))
+            s.flag = true;
+        else if (!c.Expect("off"))
+            return false;
+    } else if (c.Accept("expect")) {
+        if (c.Accept("discovery")) {
+            s.kind = StepKind::ExpectDiscovery;
+            if (!c.Within(&s.ms)) return false;
+        } else if (c.Accept("ready")) {
+            s.kind = StepKind::ExpectReady;
+            if (!c.Within(&s.ms)) return false;
+        } else if (c.Accept("skype")) {
+            s.kind = StepKind::ExpectSkype;
+            if (!c.Quoted(&s.text, "the command") || !c.Within(&s.ms)) return false;
+        } else if (c.Accept("no")) {
+            if (c.Accept("skype")) {
+                s.kind = StepKind::ExpectNoSkype;
+                if (!c.Within(&s.ms)) return false;
+            } else if (c.Accept("log")) {
+                if (c.Accept("from")) {
+                    s.kind = StepKind::ExpectNoLogFrom;
+                    if (!c.Word(&s.text, "an instance name")) return false;
+                    if (!KnowsInstance(s.text))
+                        return c.Fail("no instance '" + s.text + "' was started before");
+                } else {
+                    s.kind = StepKind::ExpectLog;
+                    s.flag = true;
+                    if (!c.Quoted(&s.text, "the text")) return false;
+                    if (c.Accept("for") && !c.Duration(&s.ms)) return false;
+                }
+            } else {
+                return c.Fail("expected skype or log after 'expect no'");
+            }
+        } else if (c.Accept("phone")) {
+            s.kind = StepKind::ExpectPhone;
+            if (c.Accept("ringing"))
+                s.flag = true;
+            else if (!c.Accept("silent"))
+                return c.Fail("expected ringing or silent");
+            if (c.Accept("for"))
+                s.stay = true;
+            else if (!c.Expect("within"))
+                return c.Fail("expected 'within' or 'for'");
+            if (!c.Duration(&s.ms)) return false;
+        } else if (c.Accept("lab")) {
+            s.kind = StepKind::ExpectLab;
+            if (!c.Quoted(&s.text, "a control command") || !c.Expect("=") ||
+                !c.Integer(&s.number, "the value") || !c.Within(&s.ms))
+                return false;
+        } else if (c.Accept("log")) {
+            if (c.Accept("order")) {
+                s.kind = StepKind::ExpectLogOrder;
+                while (c.NextIsQuoted()) {
+                    if (!c.Quoted(&w, "a text")) return false;
+                    s.texts.push_back(w);
+                }
+                if (s.texts.size() < 2) return c.Fail("log order needs two texts or more");
+                if (!c.AtEnd() && !c.Within(&s.ms)) return false;
+            } else {
+                s.kind = StepKind::ExpectLog;
+                if (!c.Quoted(&s.text, "the text") || !c.Within(&s.ms)) return false;
+            }
+        } else if (c.Accept("messagebox")) {
+            s.kind = StepKind::ExpectMessageBox;
+            if (!c.Quoted(&s.text, "the text") || !c.Within(&s.ms)) return false;
+        } else if (c.Accept("windows")) {
+            s.kind = StepKind::ExpectWindows;
+            if (!c.Quoted(&s.text, "the title") || !c.Integer(&s.number, "a count")) return false;
+        } else if (KnowsInstance(c.PeekWord())) {
+            c.Word(&s.text, "an instance");
+            if (c.Accept("running")) {
+                s.kind = StepKind::ExpectRunning;
+            } else if (c.Accept("exit")) {
+                s.kind = StepKind::ExpectExit;
+                if (c.Accept("any"))
+                    s.flag = true;
+                else if (!c.Integer(&s.number, "an exit code or 'any'"))
+                    return false;
+                if (!c.Within(&s.ms)) return false;
+            } else {
+                return c.Fail("expected running or exit after '" + s.text + "'");
+            }
+        } else {
+            return c.Fail("unknown expectation '" + c.PeekWord() + "'");
+        }
+    } else if (KnowsInstance(c.PeekWord())) {
+        c.Word(&s.text, "an instance");
+        if (c.Accept("key")) {
+            s.kind = StepKind::KestrelKey;
+            if (c.Accept("escape"))
+                s.number = 0x1B; // VK_ESCAPE
+            else if (c.Accept("enter"))
+                s.number = 0x0D; // VK_RETURN
+            else
+                return c.Fail("expected escape or enter");
+        } else if (c.Accept("close")) {
+            s.kind = StepKind::KestrelClose;
+        } else if (c.Accept("tray")) {
+            s.kind = StepKind::KestrelTray;
+            if (c.Accept("left"))
+                s.number = 0x0201; // WM_LBUTTONDOWN
+            else if (c.Accept("right"))
+                s.number = 0x0204; // WM_RBUTTONDOWN
+            else
+                return c.Fail("expected left or right");
+        } else {
+            return c.Fail("expected key, close or tray after '" + s.text + "'");
+        }
+    } else {
+        return c.Fail("unknown step '" +
+                      (tokens[0].quoted ? "\"" + tokens[0].text + "\"" : tokens[0].text) + "'");
+    }
+    if (!c.End()) return false;
+    *step = s;
+    return true;
+}
+
+bool ParseScript(const std::string& content, std::vector<Step>* steps, std::string* error) {
+    ScriptParser parser;
+    std::istringstream in(content);
+    std::string line;
+    int lineNo = 0;
+    steps->clear();
+    while (std::getline(in, line)) {
+        ++lineNo;
+        Step step;
+        bool empty = false;
+        std::string message;
+        if (!parser.ParseLine(line, lineNo, &step, &empty, &message)) {
+            *error = std::to_string(lineNo) + ": " + message;
+            return false;
+        }
+        if (!empty) steps->push_back(step);
+    }
+    return true;
+}

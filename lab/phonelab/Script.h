@@ -1,0 +1,114 @@
+// The scenario language of phonelab: one step per line, parsed before anything runs so that a
+// typo is reported with its line instead of half-way through a run. Portable; the Win32 runner
+// executes the parsed steps.
+//
+// Steps ("<N>s" or "<N>ms" for durations; texts in double quotes with \n \t \" \\):
+//   # comment (whole lines only: '#' is also a telephone key)
+//   product <id>                  env <NAME> <value|"value">   remove <file>
+//       (environment for Kestrel.exe started afterwards; remove deletes a file of the
+//       current directory, e.g. VaVoRar.dll)
+//   attach <status> [<status> ...]   answers to successive discoveries; the last repeats
+//   skype attach <status>            an attach message now, to the last discovering client
+//   deny <n>                         answer the next n commands with 0
+//   start kestrel [as <name>]        Kestrel.exe of the current directory
+//   expect discovery within <d>      expect ready within <d>
+//   skype ring <id> from <user>      skype status <id> <STATUS>     skype send "<text>"
+//   skype auto on|off                automatic replies to CALL / SET CALL commands
+//   expect skype "<text>" within <d> expect no skype within <d>
+//   phone offhook|onhook             phone dtmf <key>               phone dial <keys>
+//   expect phone ringing|silent within <d>     (becomes so)
+//   expect phone ringing|silent for <d>        (stays so throughout)
+//   pstn ring on|off                 pstn line busy|idle            unplug      plug
+//   lab "<command>"                  expect lab "<command>" = <value> within <d>
+//   log mark                         (log expectations look only behind the mark)
+//   expect log "<text>" within <d>   expect no log "<text>" [for <d>]
+//   expect log order "<a>" "<b>" ... [within <d>]      expect no log from <name>
+//   expect messagebox "<text>" within <d>              dismiss messagebox
+//   <name> key escape|enter          <name> close                   <name> tray left|right
+//   expect <name> exit <code>|any within <d>           expect <name> running
+//   expect windows "<title>" <count> wait <d>          transcript on|off
+// <name> is "kestrel" or a name given with "start kestrel as".
+#pragma once
+#include <set>
+#include <string>
+#include <vector>
+
+enum class StepKind {
+    Env,              // text = name, text2 = value (product <id> is Env KESTREL_LAB_PRODUCT)
+    Remove,           // text = file name
+    Attach,           // numbers = statuses for successive discoveries
+    SkypeAttach,      // number = status, sent at once to the last client that discovered
+    Deny,             // number = how many commands to answer with 0
+    Start,            // text = instance name
+    ExpectDiscovery,  // ms
+    ExpectReady,      // ms
+    SkypeSend,        // text = raw notification
+    SkypeAuto,        // flag
+    ExpectSkype,      // text, ms
+    ExpectNoSkype,    // ms
+    Lab,              // text = control command
+    PhoneDial,        // text = digits
+    ExpectLab,        // text = control command, number = value, ms
+    ExpectPhone,      // flag = ringing (else silent), stay = must hold for ms
+    ExpectLog,        // text, ms, flag = absent (expect no log)
+    ExpectLogOrder,   // texts, ms
+    ExpectNoLogFrom,  // text = instance name
+    LogMark,          // later log expectations look only behind this point
+    ExpectMessageBox, // text, ms
+    DismissMessageBox,
+    KestrelKey,    // text = instance, number = virtual key
+    KestrelClose,  // text = instance
+    KestrelTray,   // text = instance, number = mouse message
+    ExpectExit,    // text = instance, number = code, flag = any code, ms
+    ExpectRunning, // text = instance
+    ExpectWindows, // text = title, number = count
+    Wait,          // ms
+    Transcript,    // flag
+};
+
+struct Step {
+    StepKind kind = StepKind::Wait;
+    std::string source; // the line as written, for reports
+    int line = 0;
+    std::string text;
+    std::string text2;
+    std::vector<std::string> texts;
+    std::vector<long> numbers;
+    long number = 0;
+    unsigned ms = 0;
+    bool flag = false;
+    bool stay = false;
+};
+
+// Splits a line into words and double-quoted strings. Inside quotes \n is a line break,
+// \t a tab, \" a quote and \\ a backslash. Returns false (with *error) on an unterminated
+// quote or an unknown escape. A line whose first character (after blanks) is '#' is a comment.
+struct Token {
+    std::string text;
+    bool quoted = false;
+};
+bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error);
+
+// "8s", "500ms", "1.5s" -> milliseconds; false for anything else (or above a day).
+bool ParseDuration(const std::string& text, unsigned* ms);
+
+// Decimal or 0x-hex integer, optionally negative; false for anything else.
+bool ParseInteger(const std::string& text, long* value);
+
+// Parses scripts line by line and remembers the Kestrel instance names that "start ... as"
+// has introduced, so later lines may refer to them.
+class ScriptParser {
+  public:
+    ScriptParser();
+    // Parses one line. Returns false with *error for a malformed line; sets *empty for blank
+    // and comment lines (no step then).
+    bool ParseLine(const std::string& line, int lineNo, Step* step, bool* empty,
+                   std::string* error);
+    bool KnowsInstance(const std::string& name) const { return m_names.count(name) != 0; }
+
+  private:
+    std::set<std::string> m_names;
+};
+
+// Parses a whole script; on the first error returns false with "<line>: <message>".
+bool ParseScript(const std::string& content, std::vector<Step>* steps, std::string* error);

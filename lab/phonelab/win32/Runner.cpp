@@ -1,0 +1,507 @@
+#include "Runner.h"
+
+#include "../LogText.h"
+#include "Output.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string Quote(const std::string& text) {
+    return "\"" + Printable(text) + "\"";
+}
+
+std::string Seconds(unsigned ms) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%u.%03us", ms / 1000, ms % 1000);
+    return buffer;
+}
+
+} // namespace
+
+Runner::Runner(bool transcript) {
+    m_skype.SetTranscript(transcript);
+}
+
+bool Runner::Init(std::string* error) {
+    char path[MAX_PATH] = "";
+    DWORD len = GetEnvironmentVariableA("KESTREL_LAB_LOG", path, sizeof path);
+    if (len == 0 || len >= sizeof path) {
+        // The adapter inside Kestrel reads the same variable: set it for the children.
+        char dir[MAX_PATH] = "";
+        GetCurrentDirectoryA(sizeof dir, dir);
+        std::string fallback = std::string(dir) + "\\lab.log";
+        SetEnvironmentVariableA("KESTREL_LAB_LOG", fallback.c_str());
+        m_log.SetPath(fallback);
+    } else {
+        m_log.SetPath(path);
+    }
+    // Lines left by an earlier run are not this run's.
+    m_log.Begin();
+    m_skype.onAttached = [this](HWND) {
+        m_attachLogOffset = m_log.Size();
+        m_attachedSeen = true;
+    };
+    return m_skype.Create(error);
+}
+
+void Runner::Pump(unsigned ms) {
+    WaitFor(ms, [] { return false; });
+}
+
+bool Runner::PumpUntilEvent(HANDLE event, unsigned ms) {
+    const uint64_t deadline = ElapsedMs() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        m_skype.SendPending();
+        const uint64_t now = ElapsedMs();
+        if (now >= deadline) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+        const DWORD slice = static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20);
+        const DWORD r = MsgWaitForMultipleObjects(1, &event, FALSE, slice, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) return true;
+    }
+}
+
+bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
+    const uint64_t deadline = ElapsedMs() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        m_skype.SendPending();
+        if (condition()) return true;
+        const uint64_t now = ElapsedMs();
+        if (now >= deadline) return false;
+        const DWORD slice = static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT);
+    }
+}
+
+bool Runner::Lab(const std::string& command, long* result, std::string* error) {
+    // The adapter of the first Kestrel while it runs; otherwise whichever adapter is there.
+    DWORD pid = 0;
+    if (KestrelInstance* k = m_kestrels.Find("kestrel"))
+        if (KestrelProcesses::Running(*k, nullptr)) pid = k->pid;
+    if (!LabCommand(pid, command, result, error)) return false;
+    if (*result == -1) {
+        *error = "the lab adapter does not know \"" + command + "\" (answered -1)";
+        return false;
+    }
+    return true;
+}
+
+bool Runner::ReadySeen() {
+    if (!m_attachedSeen) return false;
+    const std::string& log = m_log.Read();
+    if (log.size() <= m_attachLogOffset) return false;
+    for (const std::string& line : SplitLines(log.substr(m_attachLogOffset)))
+        if (IsLivenessRead(line)) return true;
+    return false;
+}
+
+KestrelInstance* Runner::Instance(const std::string& name, std::string* seen) {
+    KestrelInstance* k = m_kestrels.Find(name);
+    if (!k) *seen = "'" + name + "' was never started";
+    return k;
+}
+
+std::string Runner::LastCommands(size_t n) {
+    const std::vector<SkypeCommand>& all = m_skype.Commands();
+    std::string out;
+    const size_t from = all.size() > n ? all.size() - n : 0;
+    for (size_t i = from; i < all.size(); ++i) {
+        const SkypeCommand& c = all[i];
+        char at[32];
+        std::snprintf(at, sizeof at, "[%4u.%03u] ", static_cast<unsigned>(c.atMs / 1000),
+                      static_cast<unsigned>(c.atMs % 1000));
+        out += "    " + std::string(at) + Quote(c.bytes) + " cbData " + std::to_string(c.cbData) +
+               (c.matched ? " (matched)" : "") + (c.denied ? " (denied)" : "") + "\n";
+    }
+    return out.empty() ? "    (none)\n" : out;
+}
+
+bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
+    std::string error;
+    long value = 0;
+    switch (step.kind) {
+    case StepKind::Env:
+        if (!SetEnvironmentVariableA(step.text.c_str(), step.text2.c_str())) {
+            *expected = "the variable set";
+            *seen = "error " + std::to_string(GetLastError());
+            return false;
+        }
+        return true;
+
+    case StepKind::Remove:
+        if (!DeleteFileA(step.text.c_str())) {
+            *expected = step.text + " deleted";
+            *seen = "error " + std::to_string(GetLastError());
+            return false;
+        }
+        return true;
+
+    case StepKind::Attach: m_skype.SetAttachSequence(step.numbers); return true;
+
+    case StepKind::SkypeAttach:
+        if (!m_skype.SendAttach(step.number, &error)) {
+            *expected = "attach sent";
+            *seen = error;
+            return false;
+        }
+        return true;
+
+    case StepKind::Deny: m_skype.Deny(step.number); return true;
+
+    case StepKind::Start:
+        if (KestrelInstance* k = m_kestrels.Find(step.text))
+            if (KestrelProcesses::Running(*k, nullptr)) {
+                *expected = "no running instance named '" + step.text + "'";
+                *seen = "pid " + std::to_string(k->pid) + " still runs";
+                return false;
+            }
+        if (!m_kestrels.Start(step.text, &error)) {
+            *expected = "Kestrel.exe started";
+            *seen = error;
+            return false;
+        }
+        Say("started " + step.text + " (pid " + std::to_string(m_kestrels.Find(step.text)->pid) +
+            ")");
+        return true;
+
+    case StepKind::ExpectDiscovery: {
+        *expected =
+            "a discovery from a window of class \"Skype-API-Test-...\" within " + Seconds(step.ms);
+        const bool got =
+            WaitFor(step.ms, [&] { return m_skype.Discoveries().size() > m_discoveriesTaken; });
+        if (!got) {
+            *seen = "no discovery";
+            return false;
+        }
+        const SkypeDiscovery& d = m_skype.Discoveries()[m_discoveriesTaken++];
+        if (d.className.compare(0, 15, "Skype-API-Test-") != 0 || d.className.size() != 51) {
+            *expected = "class \"Skype-API-Test-\" + a 36-character UUID";
+            *seen = "class " + Quote(d.className);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectReady: {
+        *expected = "attached with status 0, then a status poll (liveness read \"code 3 param "
+                    "64\" in the lab log) within " +
+                    Seconds(step.ms);
+        if (!WaitFor(step.ms, [&] { return ReadySeen(); })) {
+            *seen = m_attachedSeen ? "attached, but no liveness read in the log since"
+                                   : "no client attached with status 0";
+            return false;
+        }
+        // The read happens inside the poll that sets the bridge ready; a round trip to the
+        // client's thread lets that poll finish before the next step talks to it.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(m_skype.AttachedClient(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        return true;
+    }
+
+    case StepKind::SkypeSend:
+        if (!m_skype.SendNotification(step.text, &error)) {
+            *expected = "notification delivered";
+            *seen = error;
+            return false;
+        }
+        return true;
+
+    case StepKind::SkypeAuto: m_skype.SetAuto(step.flag); return true;
+
+    case StepKind::ExpectSkype: {
+        *expected = "command " + Quote(step.text) + " (" + std::to_string(step.text.size() + 1) +
+                    " bytes with its terminating zero) within " + Seconds(step.ms);
+        SkypeCommand* found = nullptr;
+        WaitFor(step.ms, [&] {
+            for (SkypeCommand& c : m_skype.Commands())
+                if (!c.matched && c.text == step.text) {
+                    found = &c;
+                    return true;
+                }
+            return false;
+        });
+        if (!found) {
+            *seen = "no such command (see the last commands below)";
+            return false;
+        }
+        found->matched = true;
+        const std::string exact = step.text + '\0';
+        if (found->cbData != exact.size() || found->bytes != exact) {
+            *seen = Quote(found->bytes) + " with cbData " + std::to_string(found->cbData);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectNoSkype: {
+        const size_t before = m_skype.Commands().size();
+        Pump(step.ms);
+        if (m_skype.Commands().size() != before) {
+            *expected = "no command for " + Seconds(step.ms);
+            *seen = "new command " + Quote(m_skype.Commands()[before].bytes);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::Lab:
+        if (!Lab(step.text, &value, &error)) {
+            *expected = "lab command " + Quote(step.text) + " accepted";
+            *seen = error;
+            return false;
+        }
+        Say("  lab " + Quote(step.text) + " = " + std::to_string(value));
+        return true;
+
+    case StepKind::PhoneDial:
+        for (size_t i = 0; i < step.text.size(); ++i) {
+            if (i) Pump(100); // a person's pace between keys
+            const std::string command = std::string("phone dtmf ") + step.text[i];
+            if (!Lab(command, &value, &error)) {
+                *expected = "lab command " + Quote(command) + " accepted";
+                *seen = error;
+                return false;
+            }
+        }
+        return true;
+
+    case StepKind::ExpectLab: {
+        *expected =
+            Quote(step.text) + " = " + std::to_string(step.number) + " within " + Seconds(step.ms);
+        bool reached = false;
+        long last = 0;
+        WaitFor(step.ms, [&] {
+            if (!Lab(step.text, &last, &error)) return true;
+            reached = last == step.number;
+            return reached;
+        });
+        if (!reached) *seen = error.empty() ? "last answer " + std::to_string(last) : error;
+        return reached;
+    }
+
+    case StepKind::ExpectPhone: {
+        const long want = step.flag ? 1 : 0;
+        const char* name = step.flag ? "ringing" : "silent";
+        bool failed = false;
+        long last = 0;
+        auto read = [&] {
+            if (!Lab("phone ringing?", &last, &error)) failed = true;
+            return failed;
+        };
+        if (step.stay) {
+            *expected = std::string("the phone ") + name + " for " + Seconds(step.ms);
+            WaitFor(step.ms, [&] { return read() || last != want; });
+            if (failed || last != want) {
+                *seen = failed ? error : std::string("it was not ") + name;
+                return false;
+            }
+            return true;
+        }
+        *expected = std::string("the phone ") + name + " within " + Seconds(step.ms);
+        WaitFor(step.ms, [&] { return read() || last == want; });
+        if (failed || last != want) {
+            *seen = failed ? error : "phone ringing? = " + std::to_string(last);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectLog: {
+        auto present = [&] {
+            const std::string& log = m_log.Read();
+            return log.size() > m_log.MarkOffset() &&
+                   log.find(step.text, m_log.MarkOffset()) != std::string::npos;
+        };
+        if (step.flag) {
+            *expected = "no " + Quote(step.text) + " in the lab log" +
+                        (step.ms ? " for " + Seconds(step.ms) : "");
+            if (WaitFor(step.ms, present)) {
+                *seen = "it is there";
+                return false;
+            }
+            return true;
+        }
+        *expected = Quote(step.text) + " in the lab log within " + Seconds(step.ms);
+        if (!WaitFor(step.ms, present)) {
+            *seen = "not there (" + m_log.Path() + ")";
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectLogOrder: {
+        *expected = "in the lab log in this order:";
+        for (const std::string& t : step.texts)
+            *expected += " " + Quote(t);
+        size_t reached = 0;
+        WaitFor(step.ms, [&] {
+            const std::string& log = m_log.Read();
+            reached = CountInOrder(log, m_log.MarkOffset(), step.texts);
+            return reached == step.texts.size();
+        });
+        if (reached != step.texts.size()) {
+            *seen = reached == 0 ? "not even " + Quote(step.texts[0])
+                                 : "the order breaks at " + Quote(step.texts[reached]);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectNoLogFrom: {
+        KestrelInstance* k = Instance(step.text, seen);
+        *expected = "no lab log line from " + step.text;
+        if (!k) return false;
+        const std::string& log = m_log.Read();
+        std::string line;
+        if (LogShowsProcess(
+                log.substr(m_log.MarkOffset() < log.size() ? m_log.MarkOffset() : log.size()),
+                k->pid, &line)) {
+            *seen = Quote(line) + " (" + step.text + " is pid " + std::to_string(k->pid) + ")";
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::LogMark: m_log.Mark(); return true;
+
+    case StepKind::ExpectMessageBox: {
+        *expected =
+            "a message box of Kestrel saying " + Quote(step.text) + " within " + Seconds(step.ms);
+        std::vector<ShownBox> boxes;
+        const bool got = WaitFor(step.ms, [&] {
+            boxes = FindMessageBoxes(m_kestrels.Pids());
+            for (const ShownBox& b : boxes)
+                for (const std::string& t : b.texts)
+                    if (t == step.text) return true;
+            return false;
+        });
+        if (!got) {
+            *seen = boxes.empty() ? "no message box" : "";
+            for (const ShownBox& b : boxes) {
+                *seen += "box " + Quote(b.caption) + ":";
+                for (const std::string& t : b.texts)
+                    *seen += " " + Quote(t);
+                *seen += "; ";
+            }
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::DismissMessageBox: {
+        std::vector<ShownBox> boxes = FindMessageBoxes(m_kestrels.Pids());
+        if (boxes.empty() || !DismissBox(boxes.front())) {
+            *expected = "a message box to dismiss";
+            *seen = boxes.empty() ? "none shown" : "it has no button";
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::KestrelKey:
+    case StepKind::KestrelClose:
+    case StepKind::KestrelTray: {
+        KestrelInstance* k = Instance(step.text, seen);
+        *expected = "the main dialog of " + step.text;
+        if (!k) return false;
+        HWND dlg = FindMainDialog(k->pid);
+        if (!dlg) {
+            *seen = "no dialog titled \"" + std::string(kMainTitle) + "\" in pid " +
+                    std::to_string(k->pid);
+            return false;
+        }
+        if (step.kind == StepKind::KestrelKey)
+            PostKeyPress(dlg, static_cast<UINT>(step.number));
+        else if (step.kind == StepKind::KestrelClose)
+            PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            PostMessageA(dlg, 0x1409, 0, static_cast<LPARAM>(step.number)); // tray callback
+        return true;
+    }
+
+    case StepKind::ExpectExit: {
+        KestrelInstance* k = Instance(step.text, seen);
+        *expected = step.text + " exits with " +
+                    (step.flag ? std::string("any code") : "code " + std::to_string(step.number)) +
+                    " within " + Seconds(step.ms);
+        if (!k) return false;
+        DWORD code = 0;
+        if (!WaitFor(step.ms, [&] { return !KestrelProcesses::Running(*k, &code); })) {
+            *seen = "still running";
+            return false;
+        }
+        if (!step.flag && static_cast<long>(static_cast<int>(code)) != step.number) {
+            *seen = "exit code " + std::to_string(static_cast<int>(code));
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectRunning: {
+        KestrelInstance* k = Instance(step.text, seen);
+        *expected = step.text + " running";
+        if (!k) return false;
+        DWORD code = 0;
+        if (!KestrelProcesses::Running(*k, &code)) {
+            *seen = "exited with code " + std::to_string(static_cast<int>(code));
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectWindows: {
+        const int n = CountDialogs(step.text);
+        if (n != step.number) {
+            *expected = std::to_string(step.number) + " dialog(s) titled " + Quote(step.text);
+            *seen = std::to_string(n);
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::Wait: Pump(step.ms); return true;
+
+    case StepKind::Transcript: m_skype.SetTranscript(step.flag); return true;
+    }
+    *expected = "a known step";
+    *seen = "an unknown one";
+    return false;
+}
+
+void Runner::PrintReport(const std::string& where, const Step& step, const std::string& expected,
+                         const std::string& seen) {
+    std::string out;
+    out += "FAILED at " + where + ": " + step.source + "\n";
+    out += "  expected: " + expected + "\n";
+    out += "  seen:     " + seen + "\n";
+    out += "  last commands from Kestrel:\n" + LastCommands(8);
+    out += "  lab log (" + m_log.Path() + "), last lines:\n";
+    std::vector<std::string> tail = m_log.Tail(12);
+    if (tail.empty()) out += "    (empty or missing)\n";
+    for (const std::string& line : tail)
+        out += "    " + Printable(line) + "\n";
+    out += "  Kestrel: " + m_kestrels.Describe() + "\n";
+    for (const ShownBox& b : FindMessageBoxes(m_kestrels.Pids())) {
+        out += "  message box " + Quote(b.caption) + ":";
+        for (const std::string& t : b.texts)
+            out += " " + Quote(t);
+        out += "\n";
+    }
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void Runner::Cleanup() {
+    const int ended = m_kestrels.TerminateAll();
+    if (ended) Say("ended " + std::to_string(ended) + " Kestrel process(es) that still ran");
+}

@@ -1,0 +1,41 @@
+// Runs parsed scenario steps against Kestrel.exe: the Skype stand-in, the lab adapter's control
+// channel and log, and the Kestrel processes, all from one thread that keeps pumping messages
+// while it waits (Kestrel's sends to the stand-in must never find it deaf).
+#pragma once
+#include "../Script.h"
+#include "KestrelProcess.h"
+#include "LabLink.h"
+#include "SkypeStandIn.h"
+
+#include <functional>
+#include <string>
+
+class Runner {
+  public:
+    explicit Runner(bool transcript);
+    bool Init(std::string* error);
+    // Runs one step; on failure fills what was expected and what was seen instead.
+    bool Run(const Step& step, std::string* expected, std::string* seen);
+    // Everything worth seeing when a step fails.
+    void PrintReport(const std::string& where, const Step& step, const std::string& expected,
+                     const std::string& seen);
+    // Ends the Kestrel processes that still run.
+    void Cleanup();
+    // Pumps messages until the event is signalled or ms have passed; true when signalled.
+    bool PumpUntilEvent(HANDLE event, unsigned ms);
+
+  private:
+    void Pump(unsigned ms);
+    bool WaitFor(unsigned ms, const std::function<bool()>& condition);
+    bool Lab(const std::string& command, long* result, std::string* error);
+    bool ReadySeen();
+    KestrelInstance* Instance(const std::string& name, std::string* seen);
+    std::string LastCommands(size_t n);
+
+    SkypeStandIn m_skype;
+    KestrelProcesses m_kestrels;
+    LabLog m_log;
+    size_t m_discoveriesTaken = 0;
+    size_t m_attachLogOffset = 0;
+    bool m_attachedSeen = false;
+};

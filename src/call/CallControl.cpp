@@ -1,0 +1,197 @@
+#include "call/CallControl.h"
+
+#include "call/PhoneAccess.h"
+#include "core/Clock.h"
+#include "device/KwIpApi.h"
+#include "device/PhoneCatalogue.h"
+#include "playback/WaveAudio.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+constexpr unsigned WM_POWERBROADCAST_MSG = 0x218;
+constexpr unsigned WM_DEVICECHANGE_MSG = 0x219;
+constexpr unsigned MM_MIXM_CONTROL_CHANGE_MSG = 977;
+constexpr uintptr_t PBT_APMRESUMECRITICAL_EVT = 6;
+constexpr uintptr_t PBT_APMRESUMESUSPEND_EVT = 7;
+
+constexpr unsigned kOpenPhoneDelayMs = 2000;
+constexpr unsigned kUnregisterPauseMs = 1000;
+constexpr unsigned kThreadWaitStepMs = 10;
+
+constexpr char kMixerFailedText[] =
+    "Cannot open mixer device for volume control. Please make sure the device name is correct.";
+
+} // namespace
+
+CallControl::CallControl(BridgeState& state, MainWindow& window, SkypeCommands& skype)
+    : state_(state), window_(window), skype_(skype) {}
+
+CallControl::~CallControl() {
+    // The program ends its process before this runs; tests get here with the thread still up.
+    if (phoneThread_.joinable()) {
+        m_bStopThread = 1;
+        phoneThread_.join();
+    }
+    DeviceLockGuard hold;
+    delete m_pPhone.exchange(nullptr);
+}
+
+PhoneDevice* CallControl::CreatePhone(int32_t productId) {
+    return CreatePhoneDevice(productId).release();
+}
+
+void CallControl::ReleasePhone() {
+    bool released = false;
+    {
+        // Taken out of m_pPhone under the lock: a user on the other thread holds the lock while
+        // it works on the phone, so the delete waits for it and nobody sees the pointer after.
+        DeviceLockGuard hold;
+        PhoneDevice* phone = m_pPhone.exchange(nullptr);
+        if (phone != nullptr) {
+            phone->SetLineMode(kLinePstn);
+            delete phone;
+            released = true;
+        }
+    }
+    // The lock itself lives for the whole run; the flag keeps its meaning for the readers.
+    if (released) state_.deviceLockDeleted = 1;
+}
+
+void CallControl::StartPhoneThread() {
+    m_hThread = 1;
+    try {
+        phoneThread_ = std::thread(&CallControl::PhoneEventLoop, this);
+    } catch (const std::system_error&) {
+        // No thread: no key or PSTN event is read, as when the platform refuses one.
+        m_hThread = 0;
+    }
+}
+
+void CallControl::WaitForPhoneThread(unsigned maxMs) {
+    for (unsigned waited = 0; m_hThread != 0 && waited < maxMs; waited += kThreadWaitStepMs)
+        Pause(kThreadWaitStepMs);
+    // Past its last use of this object once m_hThread is 0, so the join returns at once. A
+    // thread stuck in the library stays unjoined; the caller goes on without it.
+    if (m_hThread == 0 && phoneThread_.joinable()) phoneThread_.join();
+}
+
+int CallControl::OpenPhone() {
+    if (m_pPhone.load() != nullptr) return 1;
+
+    // A thread from the previous phone may still be finishing its release (device close
+    // included): it must be gone before the device is opened again. It has no phone left, so
+    // it ends after its current pass.
+    if (phoneThread_.joinable()) {
+        m_bStopThread = 1;
+        phoneThread_.join();
+    }
+
+    int productId = 0;
+    DevOpen(&productId);
+    m_nProductId = productId;
+
+    PhoneDevice* phone = CreatePhone(productId);
+    m_pPhone = phone;
+
+    if (phone != nullptr) {
+        state_.deviceLockDeleted = 0;
+        int offHook = 0;
+        int needsPolling = 0;
+        WithPhone([&](PhoneDevice& p) {
+            p.Initialize();
+            offHook = p.IsOffHook();
+            needsPolling = p.NeedsPolling();
+        });
+        // Made without the lock, as the library expects for this request.
+        SelectAudioDevice(productId);
+        state_.offHook = offHook;
+
+        m_bStopThread = 0;
+        // Any earlier release request has been served or concerned a phone that is gone.
+        m_bReleaseOnStop = 0;
+        if (needsPolling) StartPhoneThread();
+
+        MixerOpenBlock block;
+        FillMixerOpenBlock(block, productId, WindowHandle());
+        {
+            DeviceLockGuard hold;
+            m_hMixer = DevOpenMixer(&block);
+        }
+        // Shown after the lock is given back: the phone event thread must not wait on it for as
+        // long as the box stays open.
+        if (m_hMixer == 0) window_.ShowMessage(kMixerFailedText, "Error", true);
+
+        ChoosePromptDevice(state_);
+    }
+
+    state_.lineIdleTimerArmed = 0;
+    state_.dialedLen = 0;
+    state_.notifyCount = 0;
+    state_.busyRingPolls = 0;
+    state_.ringPolls = 0;
+    state_.ringSeen = 0;
+    state_.lineCheckPending = 1;
+    state_.ringEndTimerArmed = 0;
+    state_.devicePresent = 1;
+    state_.callState = CALL_IDLE;
+    state_.pstnActive = 0;
+    std::memset(state_.dialed, 0, sizeof state_.dialed);
+
+    return m_pPhone.load() != nullptr ? 1 : 0;
+}
+
+void CallControl::ShutDownDevice() {
+    if (m_hThread != 0) {
+        m_bReleaseOnStop = 1;
+        m_bStopThread = 1;
+    }
+    // Wait for the thread to finish its pass (and the release it makes) rather than for a fixed
+    // time; bounded, so that a library that hangs cannot keep the program from ending.
+    WaitForPhoneThread(kThreadStopWaitMs);
+
+    DevUnregisterWindow();
+    Pause(kUnregisterPauseMs);
+
+    ReleasePhone();
+
+    m_hMixer = 0;
+    DevCloseMixer();
+    DevClose();
+}
+
+bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
+    switch (message) {
+    case WM_POWERBROADCAST_MSG:
+        if (wParam == PBT_APMRESUMECRITICAL_EVT || wParam == PBT_APMRESUMESUSPEND_EVT)
+            WithPhone([](PhoneDevice& phone) { phone.Initialize(); });
+        return false;
+    case WM_DEVICECHANGE_MSG: DevDeviceChange(wParam, lParam); return false;
+    case MM_MIXM_CONTROL_CHANGE_MSG: DevMixerChange(wParam, lParam); return true;
+    case WMU_PHONE_KEY:
+        if (wParam == PHONE_KEY_EVENT) OnPhoneKey(static_cast<uint8_t>(lParam & 0xFF));
+        return false;
+    case WMU_DEVICE_ARRIVED:
+        if (m_nProductId == 0) {
+            // A thread still running here is finishing the release that the removal asked
+            // for; clearing the request now would leave the old phone open but unpolled.
+            if (m_hThread == 0) m_bReleaseOnStop = 0;
+            m_nProductId = static_cast<int32_t>(lParam);
+            window_.ArmTimer(TIMER_OPEN_PHONE, kOpenPhoneDelayMs);
+        }
+        return false;
+    case WMU_DEVICE_REMOVED:
+        if (static_cast<int32_t>(lParam) == m_nProductId) {
+            if (m_pPhone.load() != nullptr) {
+                m_bReleaseOnStop = 1;
+                m_bStopThread = 1;
+            }
+            m_nProductId = 0;
+        }
+        state_.devicePresent = 0;
+        return false;
+    default: return false;
+    }
+}

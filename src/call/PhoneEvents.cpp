@@ -1,0 +1,254 @@
+// The phone side of the bridge: the phone event thread's loop, and the key and ring handlers
+// that run on the GUI thread.
+#include "call/CallControl.h"
+
+#include "call/PhoneAccess.h"
+#include "core/Clock.h"
+#include "device/KwIpApi.h"
+#include "playback/PlaybackTable.h"
+#include "playback/WaveAudio.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned kShortPauseMs = 51;
+constexpr unsigned kLineSwitchPauseMs = 500;
+constexpr unsigned kRingNotifyPauseMs = 500;
+constexpr unsigned kRingOverMs = 5000;
+constexpr unsigned kLineIdleMs = 1000;
+constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after this many
+constexpr int kMaxNotifyPrompts = 3;
+constexpr int kLineInUsePin = 0x10;
+
+void EndDialTone(BridgeState& state) {
+    if (state.playerIdle == 0) {
+        promptPlayer.Stop();
+        promptPlayer.Close();
+    }
+}
+
+} // namespace
+
+// --- The phone event thread -----------------------------------------------------------------
+
+void CallControl::PstnWatch() {
+    BridgeState& s = state_;
+
+    int ringing = 0;
+    if (!WithPhone([&](PhoneDevice& p) { ringing = p.IsPstnRinging(); })) return;
+
+    if (ringing) {
+        if (s.ringPolls > kRingPollsPerBurst) {
+            s.ringPolls = 0;
+            s.ringSeen = 1;
+            Pause(kShortPauseMs);
+            const int32_t state = s.callState;
+            if (s.offHook != 1 && s.pstnActive != 1 && state != CALL_RINGING_IN &&
+                state != CALL_GOING_OUT && state != CALL_IN_PROGRESS) {
+                s.callState = CALL_PSTN_IN;
+                s.pstnActive = 1;
+                WithPhone([](PhoneDevice& p) { p.SetLineMode(kLinePstn); });
+                Pause(kLineSwitchPauseMs);
+            }
+        } else {
+            ++s.ringPolls;
+        }
+        if (s.ringEndTimerArmed == 1) {
+            s.ringEndTimerArmed = 0;
+            Pause(kShortPauseMs);
+            window_.KillTimer(TIMER_PSTN_RING_OVER);
+        }
+        if (s.pstnActive == 0) {
+            ++s.busyRingPolls;
+            Pause(kShortPauseMs);
+            if (s.busyRingPolls > kRingPollsPerBurst) {
+                if (s.notifyCount < kMaxNotifyPrompts) window_.PostPstnRing();
+                ++s.notifyCount;
+                s.busyRingPolls = 0;
+                Pause(kShortPauseMs);
+            }
+        }
+    } else if (s.ringEndTimerArmed == 0 && s.ringSeen == 1) {
+        s.ringEndTimerArmed = 1;
+        Pause(kShortPauseMs);
+        window_.ArmTimer(TIMER_PSTN_RING_OVER, kRingOverMs);
+    }
+
+    if (s.pstnActive == 1 || s.lineCheckPending != 0) {
+        s.lineCheckPending = 0;
+        int inUse = 0;
+        if (!WithPhone([&](PhoneDevice&) { inUse = DevGetPins(kLineInUsePin); })) return;
+        if (inUse == 0) {
+            if (s.lineIdleTimerArmed == 0 && s.ringSeen == 0 && s.pstnActive == 1) {
+                window_.ArmTimer(TIMER_PSTN_LINE_IDLE, kLineIdleMs);
+                s.lineIdleTimerArmed = 1;
+                Pause(kShortPauseMs);
+            }
+        } else if (s.lineIdleTimerArmed == 1) {
+            s.lineIdleTimerArmed = 0;
+            Pause(kShortPauseMs);
+            window_.KillTimer(TIMER_PSTN_LINE_IDLE);
+        }
+    }
+}
+
+void CallControl::StandAsideForLockWaiters() {
+    // deviceLock is not fair: taken again at once it may never reach the GUI thread, which
+    // rings, switches lines and checks the line through it.
+    for (unsigned step = 0; step < kStandAsideSteps && DeviceLockWaiters() > 0; ++step)
+        Pause(1);
+}
+
+bool CallControl::PhoneEventPass() {
+    BridgeState& s = state_;
+    bool polled = false;
+
+    if (m_pPhone.load() != nullptr && s.voipOnly == 0 && s.devicePresent != 0 &&
+        s.bridgeReady == 1) {
+        PstnWatch();
+        polled = true;
+    }
+
+    if (s.pstnActive == 0 && s.devicePresent != 0 && s.bridgeReady == 1) {
+        int found = 0;
+        PhoneKey key = kKeyNone;
+        polled = WithPhone([&](PhoneDevice& p) {
+                     found = p.PollEvent();
+                     if (found) key = p.GetEventKey();
+                 }) ||
+                 polled;
+        if (found) window_.PostPhoneKey(static_cast<int8_t>(key));
+    }
+
+    if (m_bReleaseOnStop == 1) {
+        ReleasePhone();
+        m_hMixer = 0;
+        DevCloseMixer();
+        DevClose();
+        return false;
+    }
+    if (m_bStopThread != 0) return false;
+
+    // Nothing to poll (no phone, bridge not ready): don't spin a core until there is.
+    if (polled)
+        StandAsideForLockWaiters();
+    else
+        Pause(kIdlePauseMs);
+    return true;
+}
+
+void CallControl::PhoneEventLoop() {
+    while (PhoneEventPass()) {
+    }
+    m_hThread = 0;
+}
+
+// --- Keys and rings on the GUI thread ---------------------------------------------------------
+
+void CallControl::PlaceCall() {
+    BridgeState& s = state_;
+    s.dialed[sizeof s.dialed - 1] = '\0';
+    const size_t length = std::strlen(s.dialed);
+    // The key handler keeps numbers short enough for the "+" and the terminator; anything
+    // longer is not sent cut short.
+    const bool fits = length + 2 <= sizeof s.dialed;
+    if (fits && length > 2) {
+        std::memmove(s.dialed + 1, s.dialed, length + 1);
+        s.dialed[0] = '+';
+    } else if (fits) {
+        PlaySpeedDialPlayback(window_, s, s.dialed);
+    }
+    if (fits) {
+        FormatCommand("CALL %s", s.dialed);
+        SendCommand();
+    }
+    s.dialedLen = 0;
+    std::memset(s.dialed, 0, sizeof s.dialed);
+}
+
+void CallControl::OnPhoneKey(uint8_t key) {
+    BridgeState& s = state_;
+    const bool focusOutside = window_.FocusOutsideMainWindow();
+    EndDialTone(s);
+
+    // Further keys of an over-long number are dropped: a number that long is no number.
+    auto append = [&](char c) {
+        if (s.dialedLen < 0 || s.dialedLen >= kMaxDialed) return;
+        s.dialed[s.dialedLen] = c;
+        s.dialed[s.dialedLen + 1] = '\0';
+        ++s.dialedLen;
+    };
+
+    if (key == kKeyNone) return;
+    if (key >= '0' && key <= '9') {
+        if (s.offHook == 1) append(static_cast<char>(key));
+    } else if (key == kKeyStar) {
+        if (s.offHook != 1) return;
+        if (s.callState == CALL_RINGING_IN) {
+            FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
+            SendCommand();
+            s.callState = CALL_IN_PROGRESS;
+        } else {
+            append('*');
+        }
+    } else if (key == kKeyHash) {
+        if (s.dialedLen == 0 && m_pPhone.load() != nullptr && s.voipOnly == 0 &&
+            s.callState == CALL_IDLE) {
+            s.callState = CALL_PSTN_OUT;
+            s.pstnActive = 1;
+            WithPhone([](PhoneDevice& p) { p.SetLineMode(kLinePstn); });
+            Pause(kLineSwitchPauseMs);
+        } else if (s.callState == CALL_IDLE && s.dialed[0] != '\0') {
+            PlaceCall();
+        }
+    } else if (key == kKeyOffHook) {
+        OnPhoneOffHook();
+    } else if (key == kKeyOnHook) {
+        OnPhoneOnHook();
+    } else if (focusOutside) {
+        WithPhone([&](PhoneDevice&) { DevForwardKey(static_cast<char>(key)); });
+    }
+}
+
+void CallControl::OnPhoneOffHook() {
+    BridgeState& s = state_;
+    s.offHook = 1;
+    StopRinging();
+    const int32_t state = s.callState;
+    if (state == CALL_RINGING_IN) {
+        FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
+        SendCommand();
+        s.callState = CALL_IN_PROGRESS;
+    } else if (state != CALL_GOING_OUT && state != CALL_IN_PROGRESS) {
+        s.playerIdle = 0;
+        promptPlayer.Open("tone.wav");
+        promptPlayer.Play(true, WindowHandle());
+    }
+}
+
+void CallControl::OnPhoneOnHook() {
+    BridgeState& s = state_;
+    EndDialTone(s);
+    const int32_t state = s.callState;
+    if (state == CALL_IN_PROGRESS || state == CALL_GOING_OUT ||
+        (state == CALL_RINGING_IN && s.offHook == 1)) {
+        FormatCommand("SET CALL %s STATUS FINISHED", s.callId);
+        SendCommand();
+    }
+    if (s.offHook != 0) {
+        s.dialedLen = 0;
+        s.callState = CALL_IDLE;
+        s.offHook = 0;
+        std::memset(s.dialed, 0, sizeof s.dialed);
+    }
+}
+
+void CallControl::OnPstnRingNotify() {
+    EndDialTone(state_);
+    Pause(kRingNotifyPauseMs);
+    promptPlayer.Open("notify.wav");
+    promptPlayer.Play(false, 0);
+    promptPlayer.Close();
+}

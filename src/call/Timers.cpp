@@ -1,0 +1,110 @@
+// The main window's timers, all one-shot: the handler kills the timer that fired and the
+// periodic ones arm themselves again.
+#include "call/CallControl.h"
+
+#include "call/PhoneAccess.h"
+#include "device/KwIpApi.h"
+#include "device/SlicRegisters.h"
+#include "playback/PlaybackTable.h"
+#include "playback/WaveAudio.h"
+
+namespace {
+
+constexpr unsigned kRingOnMs = 1000;
+constexpr unsigned kRingOffMs = 3000;
+constexpr unsigned kStatusPollMs = 2000;
+constexpr unsigned kAnimationMs = 500;
+constexpr int kAnimationFrames = 5; // 130..133, then 133 held for one more tick
+constexpr int kLivenessFailuresAllowed = 2;
+
+} // namespace
+
+void CallControl::StatusPoll() {
+    BridgeState& s = state_;
+
+    if (m_pPhone.load() != nullptr && s.devicePresent == 1 && s.callState == CALL_IDLE) {
+        int value = 0;
+        if (WithPhone([&](PhoneDevice&) { value = SlicReadDirect(SLIC_LINEFEED); })) {
+            if (value & 1) {
+                s.lineCheckFailures = 0;
+                s.lineAlive = 1;
+            } else if (s.lineCheckFailures++ > kLivenessFailuresAllowed) {
+                s.lineAlive = 0;
+                s.lineCheckFailures = 0;
+            }
+        }
+    }
+
+    const bool phoneOpen = m_pPhone.load() != nullptr;
+    if (phoneOpen && window_.SkypeMainWindowExists() && s.attachStatus == ATTACH_SUCCESS &&
+        s.lineAlive == 1) {
+        window_.EnableModeButtons(true);
+        window_.SetTrayIcon(ICON_READY);
+        // ChoosePromptDevice waits for bridgeReady, so the choice falls on the second ready poll.
+        if (s.promptDeviceChosen == 0 && s.attachStatus == ATTACH_SUCCESS) ChoosePromptDevice(s);
+        s.bridgeReady = 1;
+    } else {
+        if (!phoneOpen) window_.EnableModeButtons(false);
+        window_.SetTrayIcon(ICON_NOT_READY);
+        s.promptDeviceChosen = 0;
+        s.bridgeReady = 0;
+    }
+
+    DropMissingPlaybacks(window_, s);
+    window_.ArmTimer(TIMER_STATUS_POLL, kStatusPollMs);
+}
+
+void CallControl::OnTimer(unsigned id) {
+    BridgeState& s = state_;
+    s.hideOnPaint = 0;
+    window_.KillTimer(id);
+
+    switch (id) {
+    case TIMER_OPEN_PHONE: OpenPhone(); break;
+    case TIMER_RING_OFF:
+        // Without a phone the cadence ends here.
+        if (WithPhone([&](PhoneDevice& phone) {
+                s.ringing = 1;
+                phone.SetRinging(0);
+            }))
+            window_.ArmTimer(TIMER_RING_ON, kRingOnMs);
+        break;
+    case TIMER_RING_ON:
+        if (WithPhone([&](PhoneDevice& phone) {
+                s.ringing = 1;
+                phone.SetRinging(1);
+            }))
+            window_.ArmTimer(TIMER_RING_OFF, kRingOffMs);
+        break;
+    case TIMER_STATUS_POLL: StatusPoll(); break;
+    case TIMER_PSTN_RING_OVER:
+        s.ringPolls = 0;
+        s.ringSeen = 0;
+        s.notifyCount = 0;
+        s.lineCheckPending = 1;
+        s.busyRingPolls = 0;
+        s.ringEndTimerArmed = 0;
+        s.lineIdleTimerArmed = 0;
+        break;
+    case TIMER_PSTN_LINE_IDLE:
+        WithPhone([&](PhoneDevice& phone) {
+            s.callState = CALL_IDLE;
+            s.pstnActive = 0;
+            phone.SetLineMode(kLineComputer);
+        });
+        // It has fired: left set, the next PSTN take whose line stays idle would never arm it
+        // again and the telephone would stay on the PSTN line.
+        s.lineIdleTimerArmed = 0;
+        break;
+    case TIMER_CALL_ANIMATION: {
+        int frame = ++s.iconFrame;
+        if (frame < kAnimationFrames)
+            window_.SetTrayIcon(ICON_NOT_READY + frame);
+        else
+            s.iconFrame = 0;
+        window_.ArmTimer(TIMER_CALL_ANIMATION, kAnimationMs);
+        break;
+    }
+    default: break;
+    }
+}

@@ -1,0 +1,87 @@
+// The USB adapters with an analogue telephone port: a USB bridge chip with a line chip (SLIC)
+// behind it. The SLIC feeds and rings the line, detects the hook, decodes DTMF keys and generates
+// tones. KwUsbPhone also introduces the SLIC bring-up operations (slots 21 to 26), which the
+// second-generation phone and gateway classes inherit.
+#pragma once
+#include "device/PhoneDevice.h"
+
+#include <cstdint>
+
+// One row of the SLIC's indirect-register table, loaded at bring-up: row i goes to register i.
+struct SlicIndirectRow {
+    int reg;
+    const char* name;
+    uint16_t value;
+};
+constexpr int kSlicIndirectRows = 43;
+extern const SlicIndirectRow kSlicIndirectTable[kSlicIndirectRows];
+
+// Written after the table, in this order.
+struct SlicIndirectWrite {
+    int reg;
+    uint16_t value;
+};
+constexpr int kSlicIndirectTrailerRows = 8;
+extern const SlicIndirectWrite kSlicIndirectTrailer[kSlicIndirectTrailerRows];
+
+// Call-progress tones 0..5 and the DTMF pairs 6..21 (keys 0-9, A-D, hash, star).
+struct SlicTone {
+    double freq1; // Hz
+    double freq2;
+    double onSeconds;
+    double offSeconds;
+    uint8_t control; // oscillator control byte, written to both oscillators
+};
+constexpr int kSlicToneCount = 22;
+extern const SlicTone kSlicToneTable[kSlicToneCount];
+
+// The SLIC's sample rate: oscillator and cadence arithmetic count in its ticks.
+constexpr double kSlicTicksPerSecond = 8000.0;
+
+// Oscillator coefficient and amplitude for a frequency, as the SLIC wants them.
+struct SlicOscillator {
+    int coefficient;
+    int amplitude;
+};
+SlicOscillator SlicOscillatorFor(double hz);
+// A cadence time in ticks, kept to the 16 bits of the timer registers.
+uint16_t SlicTicksFor(double seconds);
+
+class KwUsbPhone : public PhoneDevice {
+  public:
+    // pcmMode selects the PCM format of the line chip (SLIC_PCM_MODE): non-zero 0x28, 0 0x2A.
+    explicit KwUsbPhone(int pcmMode);
+
+    int Initialize() override;
+    int PollEvent() override;
+    PhoneKey GetEventKey() override;
+    int SetRinging(int on) override;
+    int IsOffHook() override;
+    int HasSlic() override;
+    int PlayTone(int tone, int on) override;
+    uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
+    int NeedsPolling() override;
+
+    // Extended interface, slots 21 to 26. Slots 22 to 26 take no lock: they run inside
+    // Initialize, which holds it.
+    virtual int SetToneOscillators(double freq1, double freq2, double onSeconds,
+                                   double offSeconds); // 21
+    virtual int LoadIndirectRegisters();               // 22
+    virtual int CalibrateSlic();                       // 23
+    virtual int InitializeSlic(int pcm);               // 24
+    virtual int PowerUpConverter();                    // 25
+    virtual int CheckPowerLeakage();                   // 26
+
+    const int pcmMode;
+};
+
+// The variant with an auxiliary relay. The system does not set this adapter up: its Initialize
+// touches nothing.
+class KwUsbPhoneRelay : public KwUsbPhone {
+  public:
+    explicit KwUsbPhoneRelay(int pcmMode);
+
+    int Initialize() override;
+    int SetRelay(int on) override;
+    int HasRelay() override;
+};

@@ -1,0 +1,323 @@
+// The whole call state machine: every event against every call state, each cell on a fresh
+// bridge. Phone events go through the phone event loop (a scripted phone) and then the key
+// handler, so "not read" in the PSTN states is the loop's doing, as in the program.
+#include "unit/call/CallTestSupport.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int K = -1; // as before the event
+
+struct Cell {
+    int callState = K, pstnActive = K, busyRejected = K, ringing = K, offHook = K, attach = K;
+    std::string window, skype, phone, prompts;
+    const char* callId = nullptr; // null: not checked
+    const char* dialed = nullptr;
+    bool skip = false;
+
+    Cell& Pstn(int v) { return pstnActive = v, *this; }
+    Cell& Busy(int v) { return busyRejected = v, *this; }
+    Cell& Ring(int v) { return ringing = v, *this; }
+    Cell& Hook(int v) { return offHook = v, *this; }
+    Cell& Attach(int v) { return attach = v, *this; }
+    Cell& Win(const char* v) { return window = v, *this; }
+    Cell& Sky(const char* v) { return skype = v, *this; }
+    Cell& Ph(const char* v) { return phone = v, *this; }
+    Cell& Pr(const char* v) { return prompts = v, *this; }
+    Cell& Id(const char* v) { return callId = v, *this; }
+    Cell& Dialed(const char* v) { return dialed = v, *this; }
+};
+Cell Same() {
+    return Cell{};
+}
+Cell To(int state) {
+    Cell c;
+    c.callState = state;
+    return c;
+}
+Cell NotApplicable() {
+    Cell c;
+    c.skip = true;
+    return c;
+}
+
+constexpr int kStates[] = {0, 2, 3, 4, 5, 6};
+
+// One bridge per cell.
+struct Bench {
+    explicit Bench(LabAdapter& lab) : lab(lab) {}
+    LabAdapter& lab;
+    BridgeState state;
+    FakeWindow window;
+    FakeSkype skype{state};
+    PhoneRecord phones;
+    TestCallControl cc{state, window, skype};
+    TestPhone* phone = nullptr;
+
+    // The situation each state is normally in.
+    void Enter(int callState) {
+        phone = new TestPhone(phones);
+        cc.m_pPhone = phone;
+        state.deviceLockDeleted = 0;
+        state.devicePresent = 1;
+        state.bridgeReady = 1;
+        state.attachStatus = ATTACH_SUCCESS;
+        state.playerIdle = 1;
+        state.callState = callState;
+        std::strcpy(state.commandText, "GET CALL 17 STATUS");
+        if (callState != 0) std::strcpy(state.callId, "17");
+        switch (callState) {
+        case 2: state.ringing = 1; break; // rings: on hook
+        case 3:
+        case 4: state.offHook = 1; break;
+        case 5: // the telephone rings from the line; the ring burst is over
+            state.pstnActive = 1;
+            state.ringSeen = 1;
+            state.ringEndTimerArmed = 1;
+            break;
+        case 6: // the user is on the PSTN line
+            state.pstnActive = 1;
+            state.offHook = 1;
+            lab.SetPstnLineBusy(true);
+            break;
+        }
+    }
+    void Key(PhoneKey key) {
+        phone->Press(key);
+        ASSERT_TRUE(cc.PhoneEventPass());
+        for (int8_t k : window.TakeKeys())
+            cc.OnWindowMessage(WMU_PHONE_KEY, PHONE_KEY_EVENT, static_cast<intptr_t>(k));
+    }
+    // The window's words without the key posts (the loop's part, tested on its own).
+    std::string WindowWords() {
+        std::string all = window.Take(), out, word;
+        for (size_t i = 0; i <= all.size(); ++i) {
+            if (i < all.size() && all[i] != ' ') {
+                word += all[i];
+                continue;
+            }
+            if (!word.empty() && word.compare(0, 3, "key") != 0)
+                out += (out.empty() ? "" : " ") + word;
+            word.clear();
+        }
+        return out;
+    }
+};
+
+struct Row {
+    const char* event;
+    std::function<void(Bench&)> before; // a precondition of the row, after entering the state
+    std::function<void(Bench&)> act;
+    bool keyRow;
+    Cell cells[6];
+};
+
+std::function<void(Bench&)> Note(const char* text) {
+    return [text](Bench& b) { b.cc.OnSkypeNotification(text); };
+}
+std::function<void(Bench&)> PressKey(PhoneKey key) {
+    return [key](Bench& b) { b.Key(key); };
+}
+void Nothing(Bench&) {}
+void LiftedNotRinging(Bench& b) {
+    b.state.offHook = 1;
+    b.state.ringing = 0;
+}
+
+class CallStateMachineTest : public CallTest {};
+
+TEST_F(CallStateMachineTest, EveryEventInEveryState) {
+    const char* kReject23 = "reply | send:SET CALL 23 STATUS FINISHED";
+    const char* kReject17 = "reply | send:SET CALL 17 STATUS FINISHED";
+    const char* kEnd = "kill9 icon128 arm6:2000";
+    const char* kRingStopEnd = "kill3 kill4 kill9 icon128 arm6:2000";
+    const char* kAnswer = "send:SET CALL 17 STATUS INPROGRESS";
+    const char* kHangUp = "send:SET CALL 17 STATUS FINISHED";
+
+    const Row rows[] = {
+        {"RINGING, new id",
+         Nothing,
+         Note("CALL 23 STATUS RINGING"),
+         false,
+         {To(2).Ring(1).Win("arm3:3000").Id("23"), Same().Busy(1).Sky(kReject23).Id("17"),
+          Same().Id("17"), Same().Busy(1).Sky(kReject23).Id("17"),
+          Same().Busy(1).Sky(kReject23).Id("23"), Same().Busy(1).Sky(kReject23).Id("23")}},
+        {"RINGING, id = callId",
+         Nothing,
+         Note("CALL 17 STATUS RINGING"),
+         false,
+         {To(2).Ring(1).Win("arm3:3000").Id("17"), Same(), Same(), Same(),
+          Same().Busy(1).Sky(kReject17), Same().Busy(1).Sky(kReject17)}},
+        {"ROUTING",
+         Nothing,
+         Note("CALL 23 STATUS ROUTING"),
+         false,
+         {To(3).Id("23"), To(3).Id("23"), To(3).Id("23"), To(3).Id("23"),
+          Same().Busy(1).Sky(kReject23).Id("23"), Same().Busy(1).Sky(kReject23).Id("23")}},
+        {"FINISHED",
+         Nothing,
+         Note("CALL 17 STATUS FINISHED"),
+         false,
+         {To(0).Busy(0).Win(kEnd), To(0).Busy(0).Ring(0).Win(kRingStopEnd).Ph("ring0"),
+          To(0).Busy(0).Win(kEnd), To(0).Busy(0).Win(kEnd), To(0).Pstn(1).Busy(0).Win(kEnd),
+          To(0).Pstn(1).Busy(0).Win(kEnd)}},
+        {"MISSED",
+         Nothing,
+         Note("CALL 17 STATUS MISSED"),
+         false,
+         {To(0).Busy(0), To(0).Busy(0).Ring(0).Win("kill3 kill4").Ph("ring0"), To(0).Busy(0),
+          To(0).Busy(0), To(0).Pstn(1).Busy(0), To(0).Pstn(1).Busy(0)}},
+        {"REFUSED",
+         Nothing,
+         Note("CALL 17 STATUS REFUSED"),
+         false,
+         {Same(), To(0).Busy(0).Ring(0).Win("kill3 kill4").Ph("ring0"), To(0).Busy(0),
+          To(0).Busy(0), To(0).Pstn(1).Busy(0), To(0).Pstn(1).Busy(0)}},
+        {"REFUSED after a busy rejection",
+         [](Bench& b) { b.state.busyRejected = 1; },
+         Note("CALL 23 STATUS REFUSED"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"INPROGRESS",
+         Nothing,
+         Note("CALL 23 STATUS INPROGRESS"),
+         false,
+         {To(4).Win("kill6 arm9:500").Id("23"),
+          To(4).Ring(0).Win("kill3 kill4 kill6 arm9:500").Ph("ring0").Id("23"),
+          To(4).Win("kill6 arm9:500").Id("23"), To(4).Win("kill6 arm9:500").Id("23"),
+          To(4).Pstn(1).Win("kill6 arm9:500").Id("23"),
+          To(4).Pstn(1).Win("kill6 arm9:500").Id("23")}},
+        {"call error",
+         Nothing,
+         Note("ERROR 12 invalid call id"),
+         false,
+         {To(0).Sky("reply").Pr("error.wav"), To(0).Sky("reply").Pr("error.wav"),
+          To(0).Sky("reply").Pr("error.wav"), To(0).Sky("reply").Pr("error.wav"),
+          To(0).Pstn(1).Sky("reply").Pr("error.wav"), To(0).Pstn(1).Sky("reply").Pr("error.wav")}},
+        {"call error with ERROR 101",
+         Nothing,
+         Note("ERROR 101 call error"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"FAILED",
+         Nothing,
+         Note("CALL 17 STATUS FAILED"),
+         false,
+         {To(0), To(0), To(0), To(0), To(0).Pstn(1), To(0).Pstn(1)}},
+        {"Access denied",
+         [](Bench& b) { b.cc.AllowResend(); },
+         Note("ERROR 68 Access denied"),
+         false,
+         {Same().Sky("reply | send:GET CALL 17 STATUS"),
+          Same().Sky("reply | send:GET CALL 17 STATUS"),
+          Same().Sky("reply | send:GET CALL 17 STATUS"),
+          Same().Sky("reply | send:GET CALL 17 STATUS"),
+          Same().Sky("reply | send:GET CALL 17 STATUS"),
+          Same().Sky("reply | send:GET CALL 17 STATUS")}},
+        {"LOGGEDOUT",
+         Nothing,
+         Note("CONNSTATUS LOGGEDOUT"),
+         false,
+         {Same().Attach(255), Same().Attach(255), Same().Attach(255), Same().Attach(255),
+          Same().Attach(255), Same().Attach(255)}},
+        {"off-hook key",
+         Nothing,
+         PressKey(kKeyOffHook),
+         true,
+         {Same().Hook(1).Pr("tone.wav"),
+          To(4).Hook(1).Ring(0).Win("kill3 kill4").Ph("ring0").Sky(kAnswer), Same(), Same(),
+          Same().Hook(0), Same()}},
+        {"star key, off hook",
+         LiftedNotRinging,
+         PressKey(kKeyStar),
+         true,
+         {Same().Dialed("*"), To(4).Sky(kAnswer).Dialed(""), Same().Dialed("*"), Same().Dialed("*"),
+          Same().Dialed(""), Same().Dialed("")}},
+        {"on-hook key",
+         LiftedNotRinging,
+         PressKey(kKeyOnHook),
+         true,
+         {To(0).Hook(0), To(0).Hook(0).Sky(kHangUp), To(0).Hook(0).Sky(kHangUp),
+          To(0).Hook(0).Sky(kHangUp), Same().Hook(1), Same().Hook(1)}},
+        {"hash key, empty number",
+         LiftedNotRinging,
+         PressKey(kKeyHash),
+         true,
+         {To(6).Pstn(1).Ph("line0"), Same(), Same(), Same(), Same(), Same()}},
+        {"hash key, number given",
+         [](Bench& b) {
+             LiftedNotRinging(b);
+             std::strcpy(b.state.dialed, "123");
+             b.state.dialedLen = 3;
+         },
+         PressKey(kKeyHash),
+         true,
+         {Same().Sky("send:CALL +123").Dialed(""), Same().Dialed("123"), Same().Dialed("123"),
+          Same().Dialed("123"), Same().Dialed("123"), Same().Dialed("123")}},
+        {"PSTN line rings (12 polls)",
+         Nothing,
+         [](Bench& b) {
+             b.phone->pstnRinging = true;
+             for (int i = 0; i < 12; ++i)
+                 ASSERT_TRUE(b.cc.PhoneEventPass());
+         },
+         false,
+         {To(5).Pstn(1).Win("pstnring").Ph("line0"), Same().Win("pstnring"), Same().Win("pstnring"),
+          Same().Win("pstnring"), Same().Win("kill7"), Same()}},
+        // Timer 8 is armed only while the telephone is on the PSTN line.
+        {"timer 8",
+         Nothing,
+         [](Bench& b) { b.cc.OnTimer(TIMER_PSTN_LINE_IDLE); },
+         false,
+         {NotApplicable(), NotApplicable(), NotApplicable(), NotApplicable(),
+          To(0).Pstn(0).Win("kill8").Ph("line1"), To(0).Pstn(0).Win("kill8").Ph("line1")}},
+    };
+
+    for (const Row& row : rows) {
+        for (int col = 0; col < 6; ++col) {
+            const Cell& want = row.cells[col];
+            if (want.skip) continue;
+            SCOPED_TRACE(std::string(row.event) + " in state " + std::to_string(kStates[col]));
+
+            lab.SetPstnLineBusy(false);
+            lab.ClearCalls();
+            ResetWaveAudio();
+            mci.calls.clear();
+            Bench b(lab);
+            b.Enter(kStates[col]);
+            row.before(b);
+            const int callState = b.state.callState, pstn = b.state.pstnActive,
+                      busy = b.state.busyRejected, ringing = b.state.ringing,
+                      offHook = b.state.offHook, attach = b.state.attachStatus;
+            b.window.Take();
+            b.phones.Take();
+
+            row.act(b);
+
+            auto expect = [](int want, int before) { return want == K ? before : want; };
+            EXPECT_EQ(b.state.callState.load(), expect(want.callState, callState));
+            EXPECT_EQ(b.state.pstnActive.load(), expect(want.pstnActive, pstn));
+            EXPECT_EQ(b.state.busyRejected.load(), expect(want.busyRejected, busy));
+            EXPECT_EQ(b.state.ringing.load(), expect(want.ringing, ringing));
+            EXPECT_EQ(b.state.offHook.load(), expect(want.offHook, offHook));
+            EXPECT_EQ(b.state.attachStatus.load(), expect(want.attach, attach));
+            EXPECT_EQ(b.WindowWords(), want.window);
+            EXPECT_EQ(b.skype.Take(), want.skype);
+            EXPECT_EQ(b.phones.Take(), want.phone);
+            EXPECT_EQ(Prompts(), want.prompts);
+            if (want.callId) {
+                EXPECT_STREQ(b.state.callId, want.callId);
+            }
+            if (want.dialed) {
+                EXPECT_STREQ(b.state.dialed, want.dialed);
+            }
+            // The PSTN states read no keys at all.
+            if (row.keyRow) {
+                EXPECT_EQ(b.phone->KeysLeft(), kStates[col] >= 5 ? 1u : 0u);
+            }
+        }
+    }
+}
+
+} // namespace

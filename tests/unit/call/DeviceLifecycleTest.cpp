@@ -1,0 +1,260 @@
+// Opening the phone, device removal and arrival, the window's device and power messages, and
+// the device part of shutdown, against the lab adapter.
+#include "unit/call/CallTestSupport.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// Waits, in real time, for something another thread does; false when it never happens.
+template <typename F> bool Eventually(F condition) {
+    for (int i = 0; i < 20000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+}
+
+// The library calls that open, name, switch and close the device, as "c<code>(<param>)".
+std::string DeviceCalls(LabAdapter& lab) {
+    std::vector<std::string> words;
+    for (const LabCall& c : lab.Calls()) {
+        switch (c.code) {
+        case VC_OPEN:
+        case VC_CLOSE:
+        case VC_UNREGISTER_WINDOW:
+        case VC_CLOSE_MIXER: words.push_back("c" + std::to_string(c.code)); break;
+        case VC_SELECT_AUDIO_DEVICE:
+        case VC_OPEN_MIXER:
+            words.push_back("c" + std::to_string(c.code) + "(" + c.text + ")");
+            break;
+        case VC_SELECT_LINE: words.push_back("c25(" + std::to_string(c.param) + ")"); break;
+        default: break;
+        }
+    }
+    lab.ClearCalls();
+    return JoinWords(words);
+}
+
+class DeviceLifecycleTest : public CallTest {
+  protected:
+    // Phones made by OpenPhone from now on are test phones.
+    void UseTestPhones(bool polling) {
+        cc->factory = [this, polling](int32_t) {
+            lastPhone = new TestPhone(phones, polling);
+            return lastPhone;
+        };
+    }
+    TestPhone* lastPhone = nullptr;
+};
+
+TEST_F(DeviceLifecycleTest, OpenPhoneBringsTheCataloguePhoneUp) {
+    lab.SetProductId(0x831C);
+    state.callState = CALL_IN_PROGRESS;
+    state.pstnActive = 1;
+    state.dialedLen = 3;
+    std::strcpy(state.dialed, "123");
+    ASSERT_EQ(cc->OpenPhone(), 1);
+
+    EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
+    EXPECT_EQ(cc->m_hThread.load(), 1);
+    EXPECT_EQ(cc->m_hMixer.load(), static_cast<intptr_t>(kLabMixerHandle));
+    EXPECT_EQ(state.deviceLockDeleted.load(), 0);
+    EXPECT_EQ(state.offHook.load(), 0);
+    EXPECT_EQ(lab.MixerName(), "USB");
+    const std::vector<LabCall> mixer = lab.CallsOf(VC_OPEN_MIXER);
+    ASSERT_EQ(mixer.size(), 1u);
+    EXPECT_EQ(mixer[0].window, kMainWnd);
+    EXPECT_EQ(lab.AudioDeviceName(), "VOZ Odozarad Uduro Ra");
+    const std::vector<LabCall> calls = lab.Calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front().code, VC_OPEN);
+    // The resets.
+    EXPECT_EQ(state.callState.load(), CALL_IDLE);
+    EXPECT_EQ(state.pstnActive.load(), 0);
+    EXPECT_EQ(state.dialedLen, 0);
+    EXPECT_STREQ(state.dialed, "");
+    EXPECT_EQ(state.devicePresent.load(), 1);
+    EXPECT_EQ(state.lineCheckPending.load(), 1);
+
+    // Open already: nothing is asked of the library and nothing is reset.
+    lab.ClearCalls();
+    state.callState = CALL_IN_PROGRESS;
+    EXPECT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_IN_PROGRESS);
+    EXPECT_EQ(DeviceCalls(lab), "");
+
+    // Shutdown: the thread releases the phone once (on the PSTN line), then the library's
+    // window, mixer and device are given back.
+    cc->ShutDownDevice();
+    const std::string tail = DeviceCalls(lab);
+    EXPECT_EQ(cc->m_pPhone.load(), nullptr);
+    EXPECT_EQ(cc->m_hMixer.load(), 0);
+    EXPECT_TRUE(tail == "c25(0) c32 c1 c17 c32 c1" || tail == "c17 c25(0) c32 c1") << tail;
+    EXPECT_FALSE(lab.Opened());
+}
+
+TEST_F(DeviceLifecycleTest, UnknownProductOpensNoPhoneButResetsTheBridge) {
+    lab.SetProductId(0x1234);
+    state.devicePresent = 0;
+    state.callState = CALL_GOING_OUT;
+    EXPECT_EQ(cc->OpenPhone(), 0);
+    EXPECT_EQ(cc->m_pPhone.load(), nullptr);
+    EXPECT_EQ(cc->m_hThread.load(), 0);
+    EXPECT_EQ(state.devicePresent.load(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_IDLE);
+    EXPECT_EQ(DeviceCalls(lab), "c0");
+    EXPECT_TRUE(lab.Opened()); // stays open until shutdown
+}
+
+TEST_F(DeviceLifecycleTest, AudioDeviceFallsBackToUsb) {
+    UseTestPhones(false);
+    lab.SetAudioDeviceFound(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(DeviceCalls(lab), "c0 c20(VOZ Odozarad Uduro Ra) c20(USB) c31(USB)");
+    EXPECT_EQ(phones.Take(), "init");
+    EXPECT_EQ(cc->m_hThread.load(), 0);
+}
+
+TEST_F(DeviceLifecycleTest, MixerFailureIsShownWithTheLockFree) {
+    UseTestPhones(false);
+    lab.SetMixerOpens(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(cc->m_hMixer.load(), 0);
+    EXPECT_EQ(window.Take(), "message:Error:owned:Cannot open mixer device for volume control. "
+                             "Please make sure the device name is correct.");
+    EXPECT_FALSE(window.lockHeldAtMessage);
+    EXPECT_NE(cc->m_pPhone.load(), nullptr);
+}
+
+TEST_F(DeviceLifecycleTest, RemovalReleasesThroughTheThreadAndArrivalReopens) {
+    UseTestPhones(true);
+    lab.SetCallLimit(4000); // the thread polls without pause in virtual time
+    std::vector<LabPost> posts;
+    std::mutex postsMutex;
+    lab.SetPostHook([&](const LabPost& p) {
+        std::lock_guard<std::mutex> lock(postsMutex);
+        posts.push_back(p);
+    });
+    DevRegisterWindow(kMainWnd);
+    auto deliverPosts = [&] {
+        std::vector<LabPost> now;
+        {
+            std::lock_guard<std::mutex> lock(postsMutex);
+            now.swap(posts);
+        }
+        for (const LabPost& p : now)
+            cc->OnWindowMessage(p.message, p.wParam, p.lParam);
+    };
+
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    state.bridgeReady = 1;
+    state.attachStatus = ATTACH_SUCCESS;
+    TestPhone* first = lastPhone;
+    // The thread reads the keys and posts them.
+    first->Press('7');
+    ASSERT_TRUE(Eventually([&] { return first->KeysLeft() == 0; }));
+    ASSERT_TRUE(Eventually([&] { return window.Take().find("key55") != std::string::npos; }));
+
+    lab.ClearCalls();
+    lab.Unplug();
+    deliverPosts();
+    EXPECT_EQ(state.devicePresent.load(), 0);
+    EXPECT_EQ(cc->m_nProductId.load(), 0);
+    ASSERT_TRUE(Eventually([&] { return cc->m_hThread.load() == 0; }));
+    EXPECT_EQ(phones.deleted.load(), 1);
+    EXPECT_EQ(phones.Take(), "init line0");
+    EXPECT_EQ(cc->m_pPhone.load(), nullptr);
+    EXPECT_EQ(DeviceCalls(lab), "c25(0) c32 c1");
+
+    lab.Plug();
+    deliverPosts();
+    EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
+    EXPECT_EQ(cc->m_bReleaseOnStop.load(), 0);
+    ASSERT_TRUE(window.Armed(TIMER_OPEN_PHONE));
+    EXPECT_EQ(cc->m_pPhone.load(), nullptr); // not before timer 2
+    cc->OnTimer(TIMER_OPEN_PHONE);
+    EXPECT_EQ(phones.created.load(), 2);
+    EXPECT_NE(cc->m_pPhone.load(), nullptr);
+    EXPECT_EQ(cc->m_hThread.load(), 1);
+    EXPECT_EQ(state.devicePresent.load(), 1);
+
+    cc->ShutDownDevice();
+    EXPECT_EQ(phones.deleted.load(), 2);
+}
+
+TEST_F(DeviceLifecycleTest, ArrivalAndRemovalOfOtherDevices) {
+    UseTestPhones(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    window.Take();
+    // A device is known: another arrival is ignored.
+    cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0xB210);
+    EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
+    EXPECT_EQ(window.Take(), "");
+    // Another product's removal only marks the device absent.
+    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0xB210);
+    EXPECT_EQ(state.devicePresent.load(), 0);
+    EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
+    EXPECT_EQ(cc->m_bStopThread.load(), 0);
+}
+
+TEST_F(DeviceLifecycleTest, PhoneWithoutPollingSurvivesRemoval) {
+    UseTestPhones(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    TestPhone* phone = lastPhone;
+    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C);
+    EXPECT_EQ(cc->m_pPhone.load(), phone);
+    cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0x831C);
+    cc->OnTimer(TIMER_OPEN_PHONE);
+    // The old object stays and is not set up again.
+    EXPECT_EQ(cc->m_pPhone.load(), phone);
+    EXPECT_EQ(phones.created.load(), 1);
+    EXPECT_EQ(phones.Take(), "init");
+}
+
+TEST_F(DeviceLifecycleTest, WindowMessagesForTheLibraryAndPowerResume) {
+    UseTestPhones(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    phones.Take();
+    lab.ClearCalls();
+
+    for (uintptr_t event : {4u, 6u, 7u, 18u})
+        EXPECT_FALSE(cc->OnWindowMessage(0x218, event, 0));
+    EXPECT_EQ(phones.Take(), "init init"); // resume only
+
+    EXPECT_FALSE(cc->OnWindowMessage(0x219, 0x8000, 0x1234));
+    std::vector<LabCall> change = lab.CallsOf(VC_DEVICE_CHANGE);
+    ASSERT_EQ(change.size(), 1u);
+    EXPECT_EQ(change[0].param, 0x8000);
+    EXPECT_EQ(change[0].pointer, 0x1234u);
+
+    EXPECT_TRUE(cc->OnWindowMessage(977, 5, 6)); // consumed
+    ASSERT_EQ(lab.CallsOf(VC_MIXER_CHANGE).size(), 1u);
+    EXPECT_FALSE(cc->OnWindowMessage(0x400, 0, 0));
+
+    // Without a phone the resume touches nothing.
+    cc->ShutDownDevice();
+    phones.Take();
+    cc->OnWindowMessage(0x218, 7, 0);
+    EXPECT_EQ(phones.Take(), "");
+}
+
+TEST_F(DeviceLifecycleTest, ShutdownWithoutThreadReleasesThePhoneItself) {
+    UseTestPhones(false);
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    lab.ClearCalls();
+    const uint64_t before = clock.TotalSlept();
+    cc->ShutDownDevice();
+    EXPECT_GE(clock.TotalSlept() - before, 1000u);
+    EXPECT_EQ(DeviceCalls(lab), "c17 c25(0) c32 c1");
+    EXPECT_EQ(phones.deleted.load(), 1);
+    EXPECT_EQ(state.deviceLockDeleted.load(), 1);
+    EXPECT_EQ(cc->m_hMixer.load(), 0);
+    // A second shutdown (the library's close requests may come twice) releases nothing more.
+    cc->ShutDownDevice();
+    EXPECT_EQ(phones.deleted.load(), 1);
+}
+
+} // namespace

@@ -1,0 +1,147 @@
+// The PSTN side in "Auto" mode, pass by pass against the lab adapter with a real USB phone:
+// the ring burst, the switch to the line, the notify prompts, and the way back to VoIP.
+#include "unit/call/CallTestSupport.h"
+
+#include "device/KwUsbPhone.h"
+
+namespace {
+
+class PstnEpisodeTest : public CallTest {
+  protected:
+    void SetUp() override {
+        CallTest::SetUp();
+        lab.SetProductId(0x831C);
+        auto* phone = new KwUsbPhone(0);
+        ASSERT_NE(phone->Initialize(), 0);
+        cc->m_pPhone = phone;
+        state.deviceLockDeleted = 0;
+        state.devicePresent = 1;
+        state.bridgeReady = 1;
+        state.attachStatus = ATTACH_SUCCESS;
+        state.lineCheckPending = 0;
+        window.Take();
+        lab.ClearCalls();
+    }
+    void TearDown() override {
+        cc->ReleasePhone();
+        CallTest::TearDown();
+    }
+    // Runs passes; returns the window's words meanwhile.
+    std::string Passes(int count) {
+        for (int i = 0; i < count; ++i)
+            EXPECT_TRUE(cc->PhoneEventPass());
+        return window.Take();
+    }
+};
+
+TEST_F(PstnEpisodeTest, UnansweredCallOnIdlePhone) {
+    lab.SetPstnRinging(true);
+    EXPECT_EQ(Passes(10), "");
+    EXPECT_EQ(Passes(1), "pstnring"); // 11th ringing poll: the notify prompt
+    EXPECT_EQ(lab.SelectedLine(), -1);
+    EXPECT_EQ(Passes(1), ""); // 12th: the telephone goes to the PSTN line
+    EXPECT_EQ(lab.SelectedLine(), 0);
+    EXPECT_EQ(state.callState.load(), CALL_PSTN_IN);
+    EXPECT_EQ(state.pstnActive.load(), 1);
+    EXPECT_TRUE(lab.Ringing()); // now from the line itself
+
+    // Further ringing: no more prompts, no timer 8 while the burst is on.
+    EXPECT_EQ(Passes(30), "");
+
+    // The ring stops: timer 7 ends the episode 5 s later; only then does the idle line count.
+    lab.SetPstnRinging(false);
+    EXPECT_EQ(Passes(3), "arm7:5000");
+    cc->OnTimer(TIMER_PSTN_RING_OVER);
+    EXPECT_EQ(window.Take(), "kill7");
+    EXPECT_EQ(Passes(3), "arm8:1000");
+    cc->OnTimer(TIMER_PSTN_LINE_IDLE);
+    EXPECT_EQ(lab.SelectedLine(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_IDLE);
+    EXPECT_EQ(state.pstnActive.load(), 0);
+}
+
+TEST_F(PstnEpisodeTest, AnsweredCallKeepsTheLineUntilHungUp) {
+    lab.SetPstnRinging(true);
+    Passes(12);
+    lab.LiftReceiver();
+    lab.SetPstnRinging(false);
+    Passes(1);
+    cc->OnTimer(TIMER_PSTN_RING_OVER);
+    window.Take();
+    // Talking: the line is in use, nothing is armed.
+    EXPECT_EQ(Passes(5), "");
+    lab.ReplaceReceiver();
+    EXPECT_EQ(Passes(2), "arm8:1000");
+    // Picked up again before timer 8 fired: it is cancelled.
+    lab.LiftReceiver();
+    EXPECT_EQ(Passes(2), "kill8");
+    EXPECT_EQ(state.lineIdleTimerArmed.load(), 0);
+    lab.ReplaceReceiver();
+    EXPECT_EQ(Passes(1), "arm8:1000");
+    cc->OnTimer(TIMER_PSTN_LINE_IDLE);
+    EXPECT_EQ(lab.SelectedLine(), 1);
+    EXPECT_EQ(state.pstnActive.load(), 0);
+}
+
+TEST_F(PstnEpisodeTest, BusyPhoneGetsAtMostThreePromptsPerEpisode) {
+    struct Case {
+        const char* situation;
+        int32_t callState;
+        int32_t offHook;
+    };
+    const Case cases[] = {{"off hook", CALL_IDLE, 1},
+                          {"Skype call ringing", CALL_RINGING_IN, 0},
+                          {"Skype call going out", CALL_GOING_OUT, 1},
+                          {"Skype call in progress", CALL_IN_PROGRESS, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.situation);
+        cc->OnTimer(TIMER_PSTN_RING_OVER); // a fresh episode
+        window.Take();
+        const int prompts = window.PstnRings();
+        state.callState = c.callState;
+        state.offHook = c.offHook;
+        lab.SetPstnRinging(true);
+        Passes(100);
+        EXPECT_EQ(window.PstnRings() - prompts, 3);
+        EXPECT_EQ(lab.SelectedLine(), -1);
+        EXPECT_EQ(state.callState.load(), c.callState);
+        EXPECT_EQ(state.pstnActive.load(), 0);
+
+        // The next episode may prompt again.
+        lab.SetPstnRinging(false);
+        Passes(1);
+        cc->OnTimer(TIMER_PSTN_RING_OVER);
+        lab.SetPstnRinging(true);
+        Passes(11);
+        EXPECT_EQ(window.PstnRings() - prompts, 4);
+        lab.SetPstnRinging(false);
+        Passes(1);
+    }
+}
+
+TEST_F(PstnEpisodeTest, VoipOnlyNeverWatchesTheLine) {
+    state.voipOnly = 1;
+    lab.SetPstnRinging(true);
+    EXPECT_EQ(Passes(40), "");
+    EXPECT_EQ(lab.SelectedLine(), -1);
+    for (const LabCall& call : lab.Calls())
+        EXPECT_FALSE(call.target == LabTarget::Bridge && call.reg == 15) << "PSTN status read";
+}
+
+TEST_F(PstnEpisodeTest, LineTakenByHashComesBackEveryTime) {
+    state.offHook = 1;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        cc->OnPhoneKey(kKeyHash);
+        EXPECT_EQ(state.callState.load(), CALL_PSTN_OUT);
+        EXPECT_EQ(lab.SelectedLine(), 0);
+        // Hung up at once: the line stays idle, so timer 8 takes the telephone back.
+        EXPECT_EQ(Passes(2), "arm8:1000");
+        cc->OnTimer(TIMER_PSTN_LINE_IDLE);
+        window.Take();
+        EXPECT_EQ(lab.SelectedLine(), 1);
+        EXPECT_EQ(state.callState.load(), CALL_IDLE);
+    }
+}
+
+} // namespace
