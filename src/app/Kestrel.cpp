@@ -2,6 +2,7 @@
 #include "app/KestrelDlg.h"
 #include "app/Kestrel.h"
 
+#include "device/PhoneDevice.h"
 #include "device/win32/WindowTimer.h"
 #include "playback/win32/PlaybackWin32.h"
 
