@@ -100,13 +100,13 @@ int CallControl::OpenPhone() {
         state_.deviceLockDeleted = 0;
         int offHook = 0;
         int needsPolling = 0;
+        WithPhone([](PhoneDevice& p) { p.Initialize(); });
+        // Made without the lock, as the library expects for this request.
+        SelectAudioDevice(productId);
         WithPhone([&](PhoneDevice& p) {
-            p.Initialize();
             offHook = p.IsOffHook();
             needsPolling = p.NeedsPolling();
         });
-        // Made without the lock, as the library expects for this request.
-        SelectAudioDevice(productId);
         state_.offHook = offHook;
 
         m_bStopThread = 0;
