@@ -403,25 +403,26 @@ int KwUsbPhone::PlayTone(int tone, int on) {
 int KwUsbPhone::SetToneOscillators(double freq1, double freq2, double onSeconds,
                                    double offSeconds) {
     DeviceLockGuard hold;
+    return SlicWriteToneOscillators(freq1, freq2, SlicTicksFor(onSeconds), SlicTicksFor(offSeconds));
+}
+
+int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16_t inactive) {
     const SlicOscillator osc1 = SlicOscillatorFor(freq1);
     const SlicOscillator osc2 = SlicOscillatorFor(freq2);
-    const uint16_t onTicks = SlicTicksFor(onSeconds);
-    const uint16_t offTicks = SlicTicksFor(offSeconds);
-
     SlicWriteIndirect(SLIC_IND_OSC1_COEF, osc1.coefficient);
     SlicWriteIndirect(SLIC_IND_OSC1X, osc1.amplitude);
     SlicWriteIndirect(SLIC_IND_OSC1Y, 0); // initial phase
-    Write(SLIC_OSC1_ON_LO, onTicks & 0xFF);
-    Write(SLIC_OSC1_ON_HI, onTicks >> 8);
-    Write(SLIC_OSC1_OFF_LO, offTicks & 0xFF);
-    Write(SLIC_OSC1_OFF_HI, offTicks >> 8);
+    Write(SLIC_OSC1_ON_LO, active & 0xFF);
+    Write(SLIC_OSC1_ON_HI, active >> 8);
+    Write(SLIC_OSC1_OFF_LO, inactive & 0xFF);
+    Write(SLIC_OSC1_OFF_HI, inactive >> 8);
     SlicWriteIndirect(SLIC_IND_OSC2_COEF, osc2.coefficient);
     SlicWriteIndirect(SLIC_IND_OSC2X, osc2.amplitude);
     SlicWriteIndirect(SLIC_IND_OSC2Y, 0);
-    Write(SLIC_OSC2_ON_LO, onTicks & 0xFF);
-    Write(SLIC_OSC2_ON_HI, onTicks >> 8);
-    Write(SLIC_OSC2_OFF_LO, offTicks & 0xFF);
-    Write(SLIC_OSC2_OFF_HI, offTicks >> 8);
+    Write(SLIC_OSC2_ON_LO, active & 0xFF);
+    Write(SLIC_OSC2_ON_HI, active >> 8);
+    Write(SLIC_OSC2_OFF_LO, inactive & 0xFF);
+    Write(SLIC_OSC2_OFF_HI, inactive >> 8);
     return 1;
 }
 

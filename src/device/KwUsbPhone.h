@@ -46,6 +46,9 @@ struct SlicOscillator {
 SlicOscillator SlicOscillatorFor(double hz);
 // A cadence time in ticks, kept to the 16 bits of the timer registers.
 uint16_t SlicTicksFor(double seconds);
+// Programs both tone oscillators (coefficient, amplitude, phase 0) and their active and inactive
+// timers, in the order the chip wants them. The caller holds deviceLock. Returns 1.
+int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16_t inactive);
 
 class KwUsbPhone : public PhoneDevice {
   public:

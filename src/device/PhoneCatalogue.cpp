@@ -1,5 +1,7 @@
 #include "device/PhoneCatalogue.h"
 
+#include "device/KwPciPhone.h"
+#include "device/KwUsbHandset.h"
 #include "device/KwUsbPhone.h"
 
 #include <cstring>
@@ -69,15 +71,15 @@ std::unique_ptr<PhoneDevice> CreatePhoneDevice(int32_t productId) {
     switch (product.family) {
     case PhoneFamily::UsbPhone: return std::make_unique<KwUsbPhone>(product.argument);
     case PhoneFamily::UsbPhoneRelay: return std::make_unique<KwUsbPhoneRelay>(product.argument);
+    case PhoneFamily::PciPhone: return std::make_unique<KwPciPhone>();
+    case PhoneFamily::UsbHandsetBasic: return std::make_unique<KwUsbHandsetBasic>();
+    case PhoneFamily::UsbHandset: return std::make_unique<KwUsbHandset>();
+    case PhoneFamily::UsbHandsetRelay: return std::make_unique<KwUsbHandsetRelay>();
+    case PhoneFamily::UsbHandsetEeprom: return std::make_unique<KwUsbHandsetEeprom>();
     // Families whose classes are still to come make no object yet, exactly like an unknown id.
     // Their factories go here: KwPciPhone; KwUsbHandsetBasic, KwUsbHandset, KwUsbHandsetRelay,
     // KwUsbHandsetEeprom; KwUsb2Phone (argument), KwUsb2PhoneRelay, KwUsb2GatewayBasic
     // (argument), KwUsb2Gateway, KwUsb2Handset, KwUsb2HandsetBasic.
-    case PhoneFamily::PciPhone:
-    case PhoneFamily::UsbHandsetBasic:
-    case PhoneFamily::UsbHandset:
-    case PhoneFamily::UsbHandsetRelay:
-    case PhoneFamily::UsbHandsetEeprom:
     case PhoneFamily::Usb2GatewayBasic:
     case PhoneFamily::Usb2Phone:
     case PhoneFamily::Usb2PhoneRelay:

@@ -28,6 +28,10 @@ MciPort* currentPort = &silentPort;
 const char kGatewayDeviceName[] = "Rezadede ZuviRuraro-RAV ir";
 const char kWavExtension[] = ".wav";
 
+// Answers of a driver that has no MCI_DELETE (Wine's waveaudio among them).
+constexpr uint32_t kMciErrUnrecognizedCommand = 256 + 5;
+constexpr uint32_t kMciErrUnsupportedFunction = 256 + 18;
+
 } // namespace
 
 MciPort& GetMciPort() {
@@ -79,9 +83,14 @@ uint32_t CWaveAudio::Record(uint32_t endMs) {
     MciParams del;
     del.callback = recorderWnd;
     del.from = 0;
-    if (uint32_t rc = Check(
-            mci.SendCommand(m_wDeviceID, MCI_CMD_DELETE, MCI_FLAG_NOTIFY | MCI_FLAG_FROM, &del)))
-        return rc;
+    uint32_t emptied =
+        mci.SendCommand(m_wDeviceID, MCI_CMD_DELETE, MCI_FLAG_NOTIFY | MCI_FLAG_FROM, &del);
+    if (emptied == kMciErrUnrecognizedCommand || emptied == kMciErrUnsupportedFunction) {
+        // The driver cannot cut the old take away; a new element is just as empty.
+        Close();
+        emptied = Open("");
+    }
+    if (uint32_t rc = Check(emptied)) return rc;
 
     mci.SetTimer(recorderWnd, kRecordTimerId, kRecordTimerMs);
 

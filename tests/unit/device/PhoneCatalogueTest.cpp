@@ -15,8 +15,8 @@ struct ProductCase {
 };
 
 const ProductCase kProducts[] = {
-    {1, "KwPciPhone", 0, false},
-    {0x8250, "KwUsbHandsetBasic", 0, false},
+    {1, "KwPciPhone", 0, true},
+    {0x8250, "KwUsbHandsetBasic", 0, true},
     {0x831C, "KwUsbPhone", 0, true},
     {0x831E, "KwUsbPhone", 0, true},
     {0x831D, "KwUsbPhoneRelay", 0, true},
@@ -24,9 +24,9 @@ const ProductCase kProducts[] = {
     {0x825D, "KwUsbPhone", 1, true},
     {0x825E, "KwUsbPhone", 1, true},
     {0x825F, "KwUsbPhone", 1, true},
-    {0xB210, "KwUsbHandset", 0, false},
-    {0xB211, "KwUsbHandsetRelay", 0, false},
-    {0xB212, "KwUsbHandsetEeprom", 0, false},
+    {0xB210, "KwUsbHandset", 0, true},
+    {0xB211, "KwUsbHandsetRelay", 0, true},
+    {0xB212, "KwUsbHandsetEeprom", 0, true},
     {0xC290, "KwUsb2GatewayBasic", 1, false},
     {0xC291, "KwUsb2GatewayBasic", 0, false},
     {0xC31C, "KwUsb2Phone", 0, false},
@@ -65,6 +65,8 @@ TEST(PhoneCatalogue, EveryProductGetsItsClass) {
         std::unique_ptr<PhoneDevice> phone = CreatePhoneDevice(c.id);
         ASSERT_EQ(c.built, phone != nullptr);
         if (!phone) continue;
+        // The other families check their classes in their own tests.
+        if (std::strncmp(c.className, "KwUsbPhone", 10) != 0) continue;
         auto* usb = dynamic_cast<KwUsbPhone*>(phone.get());
         ASSERT_NE(nullptr, usb);
         EXPECT_EQ(c.argument, usb->pcmMode);

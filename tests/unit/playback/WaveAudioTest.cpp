@@ -142,6 +142,47 @@ TEST_F(WaveAudioTest, AFailedRecordingLeavesTheProgressTimerRunning) {
     EXPECT_TRUE(mci.timerEvents.empty());
 }
 
+// Drivers without MCI_DELETE (Wine answers 261) get a new, empty element instead, and the
+// take is recorded into it; any other failure of the emptying step still ends the record.
+TEST_F(WaveAudioTest, RecordWithoutDeleteOpensANewEmptyRecording) {
+    for (uint32_t unsupported : {261u, 274u}) {
+        SCOPED_TRACE(unsupported);
+        ASSERT_EQ(0u, recorder.Open(""));
+        mci.calls.clear();
+        mci.timerEvents.clear();
+        mci.failures = {{MCI_CMD_DELETE, unsupported}};
+        const std::string old = std::to_string(id());
+
+        EXPECT_EQ(0u, recorder.Record(5000));
+        const std::string fresh = std::to_string(id());
+        EXPECT_NE(old, fresh);
+        EXPECT_EQ("DELETE(" + old + ",0x5) CLOSE(" + old + ",0x0) OPEN(0,0x2200) RECORD(" + fresh +
+                      ",0x20d)",
+                  mci.Sequence());
+        EXPECT_EQ("", mci.calls[2].element);
+        EXPECT_EQ(5000u, mci.calls[3].to);
+        EXPECT_EQ(0x135u, mci.calls[3].callback);
+        EXPECT_EQ(0u, recorder.m_dwError);
+        EXPECT_EQ(0, waveDeviceClosed);
+        EXPECT_EQ(std::vector<std::string>{"set 309 1070 250"}, mci.timerEvents);
+    }
+
+    // The new element cannot be opened: the usual failure, with no timer and no recording.
+    ResetWaveAudio();
+    recorderWnd = 0x135;
+    mci.failures.clear();
+    ASSERT_EQ(0u, recorder.Open(""));
+    mci.calls.clear();
+    mci.timerEvents.clear();
+    mci.failures = {{MCI_CMD_DELETE, 261}, {MCI_CMD_OPEN, 263}};
+    EXPECT_EQ(263u, recorder.Record(5000));
+    EXPECT_EQ(263u, recorder.m_dwError);
+    EXPECT_EQ(1, waveDeviceClosed);
+    EXPECT_TRUE(mci.timerEvents.empty());
+    for (const MciCall& c : mci.calls)
+        EXPECT_NE(MCI_CMD_RECORD, c.command);
+}
+
 TEST_F(WaveAudioTest, AfterAFailureRecordOpensANewRecordingAndPlayTheLastSave) {
     waveDeviceClosed = 1;
     std::snprintf(savedPath, sizeof savedPath, "%s", WavPath("old.wav").c_str());
