@@ -45,6 +45,10 @@ const char* LabFaultName(LabFault fault) {
 }
 
 LabAdapter::LabAdapter() {
+    keypad_.SetProduct(productId_);
+    peripherals_.push_back(&keypad_);
+    panel_.SetProduct(productId_);
+    peripherals_.push_back(&panel_);
     RefreshInputs();
 }
 
@@ -108,6 +112,7 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
         std::memcpy(pointer, &productId_, sizeof productId_);
         rec.value = productId_;
         opened_ = true;
+        LabPci::OnOpen(productId_, slic_);
         return 1;
     case VC_CLOSE:
         if (fail) return refuse();
@@ -149,10 +154,10 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
     }
     case VC_READ_EVENT:
         if (!pointer) return malformed(LabFault::NullPointer);
-        if (fail || events_.empty()) return fail ? refuse() : 0;
+        if (fail) return refuse();
         {
-            const int event = events_.front();
-            events_.pop_front();
+            int event = 0;
+            if (!pci_.Next(event)) return 0;
             std::memcpy(pointer, &event, sizeof event);
             rec.value = event;
         }
@@ -175,9 +180,12 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
         if (fail) return refuse();
         audioName_ = rec.text;
         return audioFound_ ? 1 : 0;
-    case VC_SWITCH_OPTION:
     case VC_SWITCH_OFF:
     case VC_SWITCH_ON:
+        if (fail) return refuse();
+        switch_ = rec.code == VC_SWITCH_ON ? 1 : 0;
+        return 1;
+    case VC_SWITCH_OPTION:
     case VC_GATEWAY_START: return fail ? refuse() : 1;
     case VC_SELECT_LINE:
         if (fail) return refuse();
@@ -280,6 +288,9 @@ int LabAdapter::BridgeRequest(LabCall& rec, void* pointer, bool fail) {
     for (int i = 0; i < count; ++i)
         buffer[i] = bridge_.Read(sameRegister ? h.reg : h.reg + i);
     rec.bytes.assign(buffer, buffer + count);
+    for (int i = 0; i < count; ++i)
+        for (LabPeripheral* p : peripherals_)
+            p->OnBridgeRead(sameRegister ? h.reg : h.reg + i, buffer[i]);
     return 1;
 }
 
@@ -305,6 +316,10 @@ void LabAdapter::RefreshInputs() {
     } inputs[] = {
         {kBridgePins, static_cast<uint8_t>(kNoSlicInterrupt | kLineInUse), pins},
         {kBridgeStatus, kPstnNotRinging, static_cast<uint8_t>(pstnRinging_ ? 0 : kPstnNotRinging)},
+        {LabKeypad::kColumnRegister, 0, 0}, // driven by the handset keypad
+        {10, 0, 0},                         // the second-generation panel (LabPanel)
+        {22, 0, 0},
+        {26, 0, 0},
     };
     for (Inputs& in : inputs) {
         for (LabPeripheral* p : peripherals_) {
@@ -322,6 +337,8 @@ void LabAdapter::RefreshInputs() {
 void LabAdapter::SetProductId(int productId) {
     std::lock_guard<std::mutex> lock(mutex_);
     productId_ = productId;
+    keypad_.SetProduct(productId);
+    panel_.SetProduct(productId);
 }
 int LabAdapter::ProductId() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -439,11 +456,14 @@ void LabAdapter::Plug() {
 }
 void LabAdapter::LiftReceiver() {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The PCI card's driver reports hook changes as events.
+    if (!offHook_ && LabPci::IsPciProduct(productId_)) pci_.Hook(true);
     offHook_ = true;
     slic_.SetHook(true);
 }
 void LabAdapter::ReplaceReceiver() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (offHook_ && LabPci::IsPciProduct(productId_)) pci_.Hook(false);
     offHook_ = false;
     slic_.SetHook(false);
 }
@@ -452,6 +472,9 @@ bool LabAdapter::PressDtmf(char key) {
     if (code < 0) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     slic_.Dtmf(code);
+    // The PCI card's driver reports the digit; a handset has the key on its own keypad.
+    if (LabPci::IsPciProduct(productId_)) pci_.Dtmf(key);
+    if (keypad_.Active()) keypad_.Tap(key);
     return true;
 }
 bool LabAdapter::OffHook() {
@@ -472,7 +495,43 @@ void LabAdapter::ResetSlic() {
 }
 void LabAdapter::QueueEvent(int event) {
     std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(event);
+    pci_.Queue(event);
+}
+int LabAdapter::PendingEvents() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(pci_.Pending());
+}
+bool LabAdapter::PressKey(char key, bool down) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.Press(key, down);
+}
+bool LabAdapter::TapKey(char key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.Tap(key);
+}
+bool LabAdapter::Sounding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.Sounding();
+}
+bool LabAdapter::RelayOn() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.RelayOn();
+}
+uint16_t LabAdapter::EepromWord(int address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.Eeprom().Word(address);
+}
+void LabAdapter::SetEepromWord(int address, uint16_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keypad_.Eeprom().SetWord(address, value);
+}
+void LabAdapter::SetEepromBusyClocks(int clocks) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keypad_.Eeprom().SetBusyClocks(clocks);
+}
+std::vector<LabEepromCommand> LabAdapter::EepromCommands() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keypad_.Eeprom().Commands();
 }
 
 // --- observation ---
@@ -562,7 +621,16 @@ LabTone LabAdapter::Tone() {
 bool LabAdapter::Ringing() {
     std::lock_guard<std::mutex> lock(mutex_);
     // On the PSTN side the telephone rings from the line itself.
-    return slic_.Ringing() || (line_ == 0 && pstnRinging_);
+    return slic_.Ringing() || (line_ == 0 && pstnRinging_) || keypad_.Sounding() ||
+           panel_.Sounding();
+}
+int LabAdapter::SwitchState() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return switch_;
+}
+bool LabAdapter::PressPanelKey(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return panel_.PressKey(name.c_str());
 }
 int LabAdapter::SelectedLine() {
     std::lock_guard<std::mutex> lock(mutex_);

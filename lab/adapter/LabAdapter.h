@@ -15,6 +15,9 @@
 // a control thread may call in at once. Hooks (posts) run outside the mutex.
 #pragma once
 #include "LabBridge.h"
+#include "LabKeypad.h"
+#include "LabPanel.h"
+#include "LabPci.h"
 #include "LabSlic.h"
 
 #include <cstddef>
@@ -147,6 +150,23 @@ class LabAdapter {
     void ResetSlic();
     // PCI event queue (code 7).
     void QueueEvent(int event);
+    int PendingEvents();
+    // The first-generation handsets' keypad (keys '0'-'9', '*', '#', 'A'-'D'; false for another
+    // character): a key held down or let go, or one short press. PressDtmf taps the key too.
+    bool PressKey(char key, bool down);
+    bool TapKey(char key);
+    bool Sounding(); // the handset's sounder
+    bool RelayOn();  // the handset's relay (0xB211)
+    // The handset's settings memory (0xB212).
+    uint16_t EepromWord(int address);
+    void SetEepromWord(int address, uint16_t value);
+    void SetEepromBusyClocks(int clocks); // how long a programming cycle stays busy
+    std::vector<LabEepromCommand> EepromCommands();
+    // The second-generation devices' panel and key report (LabPanel.h). Not locked: for tests
+    // that call in from one thread.
+    LabPanel& Panel() { return panel_; }
+    // A key of the second-generation handset: "0"-"9", "*", "#", "A"-"D", "offhook", "onhook".
+    bool PressPanelKey(const std::string& name);
 
     // --- observation ---
     std::vector<LabCall> Calls();
@@ -167,6 +187,7 @@ class LabAdapter {
     LabTone Tone();                // the tone generator decoded
     bool Ringing();                // line feed ringing, or the telephone ringing from the PSTN
     int SelectedLine();            // last code 25 value; -1 before any
+    int SwitchState();             // gateway switch: last of code 22 (0) / 23 (1); -1 before any
     bool Opened();                 // code 0 called and not followed by code 1
     uintptr_t RegisteredWindow();  // window of code 16 (0 after code 17)
     std::string AudioDeviceName(); // last name of code 20
@@ -179,6 +200,7 @@ class LabAdapter {
 
   private:
     int CallLocked(LabCall& rec, void* pointer);
+    bool PanelControl(const std::vector<std::string>& words, int& result);
     int BridgeRequest(LabCall& rec, void* pointer, bool fail);
     bool ReadFails(LabTarget target, int reg, int count);
     void RefreshInputs();
@@ -195,6 +217,7 @@ class LabAdapter {
     bool opened_ = false;
     uintptr_t window_ = 0;
     int line_ = -1;
+    int switch_ = -1;
     bool offHook_ = false;
     bool pstnRinging_ = false;
     bool pstnBusy_ = false;
@@ -203,7 +226,9 @@ class LabAdapter {
     bool mixerOpen_ = false;
     std::string audioName_;
     std::string mixerName_;
-    std::deque<int> events_;
+    LabPci pci_;
+    LabKeypad keypad_;
+    LabPanel panel_;
 
     unsigned latencyUs_ = 0;
     unsigned latencyDebtUs_ = 0;

@@ -23,6 +23,11 @@ class LabPeripheral {
         (void)mask;
         (void)levels;
     }
+    // One byte the host read from a bridge register, after the read.
+    virtual void OnBridgeRead(int reg, uint8_t value) {
+        (void)reg;
+        (void)value;
+    }
 };
 
 class LabBridge {

@@ -18,6 +18,22 @@
 //   faults?                             -> number of malformed requests recorded
 //   calls?                              -> number of calls recorded
 //   opened?                             -> 1 if code 0 was called and not followed by code 1
+//   key <0-9 * # A-D> [down|up]         -> 1   a handset key: one short press, or held down /
+//                                              let go (several may be down at once)
+//   sounder? | relay?                   -> 1 while the handset's sounder sounds / relay is on
+//   events?                             -> PCI card events (code 7) not yet collected
+//   eeprom <address>                    -> the handset's settings-memory word (0-63)
+//   Second-generation devices (LabPanel.h):
+//   key <0-9 * # A-D offhook onhook>    -> 1   on a 0xF2xx/0xF3xx handset: a key of its own,
+//                                              counted only (nothing reports it to the program)
+//   panel keys?                         -> how many such keys were pressed
+//   display?                            -> digits shown, not counting blanks (0 while off)
+//   display <0-13>                      -> the digit at that position (10 blank, -1 no digit)
+//   display mark?                       -> position shown with the mark (-1 none)
+//   beeper?                             -> the beeper's frequency in Hz while it sounds, else 0
+//   panel eeprom <address>              -> the panel's settings-memory word (0-63)
+//   report? | reports?                  -> the last key report value (-1 none) / how many
+//   switch?                             -> gateway switch: 0 off (code 22), 1 on (23), -1 never
 #include "LabAdapter.h"
 
 #include <cerrno>
@@ -63,6 +79,7 @@ int LabAdapter::Control(const std::string& command) {
     if (w.empty()) return -1;
     const std::string& verb = w[0];
     const size_t n = w.size();
+    if (int result = 0; PanelControl(w, result)) return result;
 
     if (verb == "phone" && n >= 2) {
         const std::string& what = w[1];
@@ -91,6 +108,9 @@ int LabAdapter::Control(const std::string& command) {
         if (verb == "faults?") return FaultCount();
         if (verb == "calls?") return CallCount();
         if (verb == "opened?") return Opened() ? 1 : 0;
+        if (verb == "sounder?") return Sounding() ? 1 : 0;
+        if (verb == "relay?") return RelayOn() ? 1 : 0;
+        if (verb == "events?") return PendingEvents();
         return -1;
     }
     if (verb == "product" && n == 2) {
@@ -98,6 +118,18 @@ int LabAdapter::Control(const std::string& command) {
         if (!ParseInt(w[1], id) || id < 0 || id > 0x7FFFFFFFL) return -1;
         SetProductId(static_cast<int>(id));
         return 1;
+    }
+    if (verb == "key" && n == 2 && LabPanel::IsPanelProduct(ProductId()))
+        return PressPanelKey(w[1]) ? 1 : -1;
+    if (verb == "key" && (n == 2 || n == 3) && w[1].size() == 1) {
+        if (n == 2) return TapKey(w[1][0]) ? 1 : -1;
+        if (w[2] != "down" && w[2] != "up") return -1;
+        return PressKey(w[1][0], w[2] == "down") ? 1 : -1;
+    }
+    if (verb == "eeprom" && n == 2) {
+        long address = 0;
+        if (!ParseInt(w[1], address) || address < 0 || address > 63) return -1;
+        return EepromWord(static_cast<int>(address));
     }
     if (verb == "slic" && n == 2 && w[1] == "reset") return ResetSlic(), 1;
     if ((verb == "slic" || verb == "bridge" || verb == "indirect") && n == 2) {
@@ -115,6 +147,38 @@ int LabAdapter::Control(const std::string& command) {
         return 1;
     }
     return -1;
+}
+
+// The queries of the second-generation models; false when `w` is none of them.
+bool LabAdapter::PanelControl(const std::vector<std::string>& w, int& result) {
+    const size_t n = w.size();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n == 1) {
+        if (w[0] == "display?") return result = panel_.VisibleDigits(), true;
+        if (w[0] == "beeper?") return result = panel_.Sounding() ? panel_.Frequency() : 0, true;
+        if (w[0] == "report?")
+            return result = panel_.Reports().empty() ? -1 : panel_.Reports().back(), true;
+        if (w[0] == "reports?") return result = static_cast<int>(panel_.Reports().size()), true;
+        if (w[0] == "switch?") return result = switch_, true;
+        return false;
+    }
+    if (n == 2 && w[0] == "display") {
+        if (w[1] == "mark?") return result = panel_.MarkPosition(), true;
+        long position = 0;
+        result = ParseInt(w[1], position) && position >= 0 && position < LabPanel::kDigits
+                     ? panel_.Digit(static_cast<int>(position))
+                     : -1;
+        return true;
+    }
+    if (n == 2 && w[0] == "panel" && w[1] == "keys?") return result = panel_.KeysPressed(), true;
+    if (n == 3 && w[0] == "panel" && w[1] == "eeprom") {
+        long address = 0;
+        result = ParseInt(w[2], address) && address >= 0 && address < LabEeprom::kWords
+                     ? panel_.Eeprom().Word(static_cast<int>(address))
+                     : -1;
+        return true;
+    }
+    return false;
 }
 
 std::string LabAdapter::FormatCall(const LabCall& call) {

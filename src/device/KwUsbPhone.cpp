@@ -403,7 +403,8 @@ int KwUsbPhone::PlayTone(int tone, int on) {
 int KwUsbPhone::SetToneOscillators(double freq1, double freq2, double onSeconds,
                                    double offSeconds) {
     DeviceLockGuard hold;
-    return SlicWriteToneOscillators(freq1, freq2, SlicTicksFor(onSeconds), SlicTicksFor(offSeconds));
+    return SlicWriteToneOscillators(freq1, freq2, SlicTicksFor(onSeconds),
+                                    SlicTicksFor(offSeconds));
 }
 
 int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16_t inactive) {

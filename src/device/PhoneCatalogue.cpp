@@ -1,6 +1,9 @@
 #include "device/PhoneCatalogue.h"
 
 #include "device/KwPciPhone.h"
+#include "device/KwUsb2Gateway.h"
+#include "device/KwUsb2Handset.h"
+#include "device/KwUsb2Phone.h"
 #include "device/KwUsbHandset.h"
 #include "device/KwUsbPhone.h"
 
@@ -76,16 +79,13 @@ std::unique_ptr<PhoneDevice> CreatePhoneDevice(int32_t productId) {
     case PhoneFamily::UsbHandset: return std::make_unique<KwUsbHandset>();
     case PhoneFamily::UsbHandsetRelay: return std::make_unique<KwUsbHandsetRelay>();
     case PhoneFamily::UsbHandsetEeprom: return std::make_unique<KwUsbHandsetEeprom>();
-    // Families whose classes are still to come make no object yet, exactly like an unknown id.
-    // Their factories go here: KwPciPhone; KwUsbHandsetBasic, KwUsbHandset, KwUsbHandsetRelay,
-    // KwUsbHandsetEeprom; KwUsb2Phone (argument), KwUsb2PhoneRelay, KwUsb2GatewayBasic
-    // (argument), KwUsb2Gateway, KwUsb2Handset, KwUsb2HandsetBasic.
     case PhoneFamily::Usb2GatewayBasic:
-    case PhoneFamily::Usb2Phone:
-    case PhoneFamily::Usb2PhoneRelay:
-    case PhoneFamily::Usb2Gateway:
-    case PhoneFamily::Usb2Handset:
-    case PhoneFamily::Usb2HandsetBasic:
+        return std::make_unique<KwUsb2GatewayBasic>(product.argument);
+    case PhoneFamily::Usb2Phone: return std::make_unique<KwUsb2Phone>(product.argument);
+    case PhoneFamily::Usb2PhoneRelay: return std::make_unique<KwUsb2PhoneRelay>();
+    case PhoneFamily::Usb2Gateway: return std::make_unique<KwUsb2Gateway>();
+    case PhoneFamily::Usb2Handset: return std::make_unique<KwUsb2Handset>();
+    case PhoneFamily::Usb2HandsetBasic: return std::make_unique<KwUsb2HandsetBasic>();
     case PhoneFamily::None: return nullptr;
     }
     return nullptr;
