@@ -1,5 +1,9 @@
 #include "Script.h"
 
+#include "GuiScript.h"
+
+#include "SoundText.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -169,9 +173,10 @@ bool IsDialChar(char c) {
 // Names that would make "expect <name> ..." or "<name> key ..." ambiguous.
 bool IsReservedName(const std::string& name) {
     static const char* const reserved[] = {
-        "product",    "env",  "remove",    "attach", "deny",       "start",  "expect",  "skype",
-        "phone",      "pstn", "unplug",    "plug",   "lab",        "log",    "dismiss", "wait",
-        "transcript", "no",   "discovery", "ready",  "messagebox", "windows"};
+        "product", "env",   "remove",     "attach", "deny",      "start", "expect",
+        "skype",   "phone", "pstn",       "unplug", "plug",      "lab",   "log",
+        "dismiss", "wait",  "transcript", "no",     "discovery", "ready", "messagebox",
+        "windows", "sound", "write",      "copy",   "gui",       "say"};
     for (const char* r : reserved)
         if (name == r) return true;
     return false;
@@ -204,6 +209,15 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
     s.source = line;
     while (!s.source.empty() && (s.source.back() == '\r' || s.source.back() == ' '))
         s.source.pop_back();
+    if (!tokens[0].quoted && tokens[0].text == "gui") {
+        auto gui = std::make_shared<GuiStep>();
+        if (!ParseGuiStep(std::vector<Token>(tokens.begin() + 1, tokens.end()), gui.get(), error))
+            return false;
+        s.kind = StepKind::Gui;
+        s.gui = gui;
+        *step = s;
+        return true;
+    }
     Cursor c(tokens, error);
     std::string w;
 
@@ -228,6 +242,17 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         // Only files of the scratch directory: a scenario must not reach elsewhere.
         if (s.text.find_first_of("/\\:") != std::string::npos || s.text == "." || s.text == "..")
             return c.Fail("remove takes a plain file name of the current directory");
+    } else if (c.Accept("write")) {
+        s.kind = StepKind::FileWrite;
+        if (!c.Word(&s.text, "a file name") || !c.Quoted(&s.text2, "the text")) return false;
+        if (!IsScratchPath(s.text))
+            return c.Fail("write takes a file of the current directory or below it");
+    } else if (c.Accept("copy")) {
+        s.kind = StepKind::FileCopy;
+        if (!c.Word(&s.text, "a file to copy") || !c.Word(&s.text2, "where to copy it"))
+            return false;
+        if (!IsScratchPath(s.text) || !IsScratchPath(s.text2))
+            return c.Fail("copy takes files of the current directory or below it");
     } else if (c.Accept("attach")) {
         s.kind = StepKind::Attach;
         while (!c.AtEnd()) {
@@ -316,12 +341,18 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
     } else if (c.Accept("log")) {
         s.kind = StepKind::LogMark;
         if (!c.Expect("mark")) return false;
+    } else if (c.Accept("sound")) {
+        s.kind = StepKind::SoundMark;
+        if (!c.Expect("mark")) return false;
     } else if (c.Accept("dismiss")) {
         s.kind = StepKind::DismissMessageBox;
         if (!c.Expect("messagebox")) return false;
     } else if (c.Accept("wait")) {
         s.kind = StepKind::Wait;
         if (!c.Duration(&s.ms)) return false;
+    } else if (c.Accept("say")) {
+        s.kind = StepKind::Say;
+        if (!c.Quoted(&s.text, "the text")) return false;
     } else if (c.Accept("transcript")) {
         s.kind = StepKind::Transcript;
         if (c.Accept("on"))
@@ -337,7 +368,15 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             if (!c.Within(&s.ms)) return false;
         } else if (c.Accept("skype")) {
             s.kind = StepKind::ExpectSkype;
-            if (!c.Quoted(&s.text, "the command") || !c.Within(&s.ms)) return false;
+            if (!c.Quoted(&s.text, "the command")) return false;
+            if (c.Accept("after")) {
+                if (!c.Expect("sound")) return false;
+                s.flag = true;
+            }
+            if (!c.Within(&s.ms)) return false;
+        } else if (c.Accept("sound")) {
+            s.kind = StepKind::ExpectSound;
+            if (!c.Within(&s.ms)) return false;
         } else if (c.Accept("no")) {
             if (c.Accept("skype")) {
                 s.kind = StepKind::ExpectNoSkype;
@@ -354,8 +393,12 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
                     if (!c.Quoted(&s.text, "the text")) return false;
                     if (c.Accept("for") && !c.Duration(&s.ms)) return false;
                 }
+            } else if (c.Accept("sound")) {
+                s.kind = StepKind::ExpectSound;
+                s.flag = true;
+                if (!c.Expect("for") || !c.Duration(&s.ms)) return false;
             } else {
-                return c.Fail("expected skype or log after 'expect no'");
+                return c.Fail("expected skype, log or sound after 'expect no'");
             }
         } else if (c.Accept("phone")) {
             s.kind = StepKind::ExpectPhone;

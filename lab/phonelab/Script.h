@@ -7,28 +7,40 @@
 //   product <id>                  env <NAME> <value|"value">   remove <file>
 //       (environment for Kestrel.exe started afterwards; remove deletes a file of the
 //       current directory, e.g. VaVoRar.dll)
+//   write <file> "<text>"         copy <from> <to>
+//       (files of the current directory or below it, e.g. wavefilesetup.ini or wav\hi.wav;
+//       missing folders are made; written as given, so "\n" is a bare line feed)
 //   attach <status> [<status> ...]   answers to successive discoveries; the last repeats
 //   skype attach <status>            an attach message now, to the last discovering client
 //   deny <n>                         answer the next n commands with 0
 //   start kestrel [as <name>]        Kestrel.exe of the current directory
 //   expect discovery within <d>      expect ready within <d>
+//       (ready: attached with status 0, then a status poll since then and since the log mark)
 //   skype ring <id> from <user>      skype status <id> <STATUS>     skype send "<text>"
 //   skype auto on|off                automatic replies to CALL / SET CALL commands
 //   expect skype "<text>" within <d> expect no skype within <d>
+//   expect skype "<text>" after sound within <d>   (sound behind the mark had been played
+//                                                   when the command arrived)
 //   phone offhook|onhook             phone dtmf <key>               phone dial <keys>
 //   expect phone ringing|silent within <d>     (becomes so)
 //   expect phone ringing|silent for <d>        (stays so throughout)
 //   pstn ring on|off                 pstn line busy|idle            unplug      plug
 //   lab "<command>"                  expect lab "<command>" = <value> within <d>
 //   log mark                         (log expectations look only behind the mark)
+//   sound mark                       (sound expectations look only behind the mark)
+//   expect sound within <d>          expect no sound for <d>
+//       (sound: the raw output file KESTREL_ALSA_OUT grows by non-silent samples)
 //   expect log "<text>" within <d>   expect no log "<text>" [for <d>]
 //   expect log order "<a>" "<b>" ... [within <d>]      expect no log from <name>
 //   expect messagebox "<text>" within <d>              dismiss messagebox
 //   <name> key escape|enter          <name> close                   <name> tray left|right
 //   expect <name> exit <code>|any within <d>           expect <name> running
 //   expect windows "<title>" <count> wait <d>          transcript on|off
+//   say "<text>"                     (prints the text instead of the step: a demo's narration)
 // <name> is "kestrel" or a name given with "start kestrel as".
+//   gui ...                          looking at and working Kestrel's dialogs (GuiScript.h)
 #pragma once
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +48,8 @@
 enum class StepKind {
     Env,              // text = name, text2 = value (product <id> is Env KESTREL_LAB_PRODUCT)
     Remove,           // text = file name
+    FileWrite,        // text = file name, text2 = content
+    FileCopy,         // text = from, text2 = to
     Attach,           // numbers = statuses for successive discoveries
     SkypeAttach,      // number = status, sent at once to the last client that discovered
     Deny,             // number = how many commands to answer with 0
@@ -44,7 +58,7 @@ enum class StepKind {
     ExpectReady,      // ms
     SkypeSend,        // text = raw notification
     SkypeAuto,        // flag
-    ExpectSkype,      // text, ms
+    ExpectSkype,      // text, ms, flag = sound must have been played before it
     ExpectNoSkype,    // ms
     Lab,              // text = control command
     PhoneDial,        // text = digits
@@ -54,6 +68,8 @@ enum class StepKind {
     ExpectLogOrder,   // texts, ms
     ExpectNoLogFrom,  // text = instance name
     LogMark,          // later log expectations look only behind this point
+    SoundMark,        // later sound expectations look only behind this point
+    ExpectSound,      // ms, flag = absent (expect no sound for ms)
     ExpectMessageBox, // text, ms
     DismissMessageBox,
     KestrelKey,    // text = instance, number = virtual key
@@ -64,7 +80,11 @@ enum class StepKind {
     ExpectWindows, // text = title, number = count
     Wait,          // ms
     Transcript,    // flag
+    Say,           // text
+    Gui,           // gui
 };
+
+struct GuiStep;
 
 struct Step {
     StepKind kind = StepKind::Wait;
@@ -78,6 +98,7 @@ struct Step {
     unsigned ms = 0;
     bool flag = false;
     bool stay = false;
+    std::shared_ptr<const GuiStep> gui;
 };
 
 // Splits a line into words and double-quoted strings. Inside quotes \n is a line break,

@@ -55,7 +55,7 @@ int RunScenario(const std::string& path, bool transcript) {
     }
     Say("scenario " + BaseName(path) + ", " + std::to_string(steps.size()) + " steps");
     for (const Step& step : steps) {
-        Say(step.source);
+        if (step.kind != StepKind::Say) Say(step.source);
         std::string expected, seen;
         if (!runner.Run(step, &expected, &seen)) {
             runner.PrintReport(BaseName(path) + ":" + std::to_string(step.line), step, expected,

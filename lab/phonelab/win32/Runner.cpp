@@ -1,8 +1,11 @@
 #include "Runner.h"
 
 #include "../LogText.h"
+#include "../SoundText.h"
+#include "GuiSteps.h"
 #include "Output.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -15,6 +18,13 @@ std::string Seconds(unsigned ms) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%u.%03us", ms / 1000, ms % 1000);
     return buffer;
+}
+
+// Makes the folders above a relative file path ("wav\hi.wav" -> "wav").
+void MakeParents(const std::string& path) {
+    for (size_t at = path.find_first_of("/\\"); at != std::string::npos;
+         at = path.find_first_of("/\\", at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
 }
 
 } // namespace
@@ -38,6 +48,8 @@ bool Runner::Init(std::string* error) {
     }
     // Lines left by an earlier run are not this run's.
     m_log.Begin();
+    m_sound.Init();
+    m_skype.soundSize = [this] { return m_sound.Size(); };
     m_skype.onAttached = [this](HWND) {
         m_attachLogOffset = m_log.Size();
         m_attachedSeen = true;
@@ -83,13 +95,14 @@ bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
     }
 }
 
-bool Runner::Lab(const std::string& command, long* result, std::string* error) {
+bool Runner::Lab(const std::string& command, long* result, std::string* error,
+                 bool minusOneIsValue) {
     // The adapter of the first Kestrel while it runs; otherwise whichever adapter is there.
     DWORD pid = 0;
     if (KestrelInstance* k = m_kestrels.Find("kestrel"))
         if (KestrelProcesses::Running(*k, nullptr)) pid = k->pid;
     if (!LabCommand(pid, command, result, error)) return false;
-    if (*result == -1) {
+    if (*result == -1 && !minusOneIsValue) {
         *error = "the lab adapter does not know \"" + command + "\" (answered -1)";
         return false;
     }
@@ -99,9 +112,18 @@ bool Runner::Lab(const std::string& command, long* result, std::string* error) {
 bool Runner::ReadySeen() {
     if (!m_attachedSeen) return false;
     const std::string& log = m_log.Read();
-    if (log.size() <= m_attachLogOffset) return false;
-    for (const std::string& line : SplitLines(log.substr(m_attachLogOffset)))
-        if (IsLivenessRead(line)) return true;
+    // Behind the log mark too, so that a scenario can wait for readiness again (a device
+    // plugged back in) with "log mark" before the event.
+    const size_t from =
+        m_attachLogOffset > m_log.MarkOffset() ? m_attachLogOffset : m_log.MarkOffset();
+    if (log.size() <= from) return false;
+    // The poll reads the line chip before it sets the bridge ready, and while it updates the
+    // tray icon in between, Kestrel already takes sent messages: a notification sent on the
+    // first read can still find the bridge not ready. A second read comes from the phone thread
+    // (which polls only a ready bridge) or from the next poll; either way the first poll is over.
+    int reads = 0;
+    for (const std::string& line : SplitLines(log.substr(from)))
+        if (IsLivenessRead(line) && ++reads == 2) return true;
     return false;
 }
 
@@ -126,6 +148,20 @@ std::string Runner::LastCommands(size_t n) {
     return out.empty() ? "    (none)\n" : out;
 }
 
+bool Runner::SoundReady(std::string* expected, std::string* seen) {
+    if (m_sound.Configured()) return true;
+    *expected = "a sound output file";
+    *seen = "KESTREL_ALSA_OUT is not set (run the scenario through scripts/run-scenario)";
+    return false;
+}
+
+std::string Runner::SoundSeen() {
+    return std::to_string(m_sound.SoundingSinceMark(SIZE_MAX)) +
+           " sounding bytes behind the mark (" + m_sound.Path() + ", " +
+           std::to_string(m_sound.Size()) + " bytes, mark at " +
+           std::to_string(m_sound.MarkOffset()) + ")";
+}
+
 bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     std::string error;
     long value = 0;
@@ -141,6 +177,33 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     case StepKind::Remove:
         if (!DeleteFileA(step.text.c_str())) {
             *expected = step.text + " deleted";
+            *seen = "error " + std::to_string(GetLastError());
+            return false;
+        }
+        return true;
+
+    case StepKind::FileWrite: {
+        MakeParents(step.text);
+        HANDLE file = CreateFileA(step.text.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD wrote = 0;
+        const bool ok = file != INVALID_HANDLE_VALUE &&
+                        WriteFile(file, step.text2.data(), static_cast<DWORD>(step.text2.size()),
+                                  &wrote, nullptr) &&
+                        wrote == step.text2.size();
+        const DWORD error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!ok) {
+            *expected = step.text + " written";
+            *seen = "error " + std::to_string(error);
+        }
+        return ok;
+    }
+
+    case StepKind::FileCopy:
+        MakeParents(step.text2);
+        if (!CopyFileA(step.text.c_str(), step.text2.c_str(), FALSE)) {
+            *expected = step.text + " copied to " + step.text2;
             *seen = "error " + std::to_string(GetLastError());
             return false;
         }
@@ -193,16 +256,17 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     }
 
     case StepKind::ExpectReady: {
-        *expected = "attached with status 0, then a status poll (liveness read \"code 3 param "
-                    "64\" in the lab log) within " +
+        *expected = "attached with status 0, then a status poll (two reads \"3 64 R slic[64]\" "
+                    "in the lab log) within " +
                     Seconds(step.ms);
         if (!WaitFor(step.ms, [&] { return ReadySeen(); })) {
-            *seen = m_attachedSeen ? "attached, but no liveness read in the log since"
+            *seen = m_attachedSeen ? "attached, but not two such reads since (and since the log "
+                                     "mark)"
                                    : "no client attached with status 0";
             return false;
         }
-        // The read happens inside the poll that sets the bridge ready; a round trip to the
-        // client's thread lets that poll finish before the next step talks to it.
+        // A round trip to the client's thread as well, so that whatever handler it was in is
+        // over before the next step talks to it.
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(m_skype.AttachedClient(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
         return true;
@@ -239,6 +303,16 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         if (found->cbData != exact.size() || found->bytes != exact) {
             *seen = Quote(found->bytes) + " with cbData " + std::to_string(found->cbData);
             return false;
+        }
+        if (step.flag) {
+            if (!SoundReady(expected, seen)) return false;
+            const size_t before = m_sound.SoundingSinceMark(found->soundAt);
+            if (before < kSoundingBytes) {
+                *expected = "sound behind the mark before " + Quote(step.text);
+                *seen = "the command came when " + std::to_string(before) +
+                        " sounding bytes had been played; now " + SoundSeen();
+                return false;
+            }
         }
         return true;
     }
@@ -281,11 +355,14 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         bool reached = false;
         long last = 0;
         WaitFor(step.ms, [&] {
-            if (!Lab(step.text, &last, &error)) return true;
+            if (!Lab(step.text, &last, &error, true)) return true;
             reached = last == step.number;
             return reached;
         });
-        if (!reached) *seen = error.empty() ? "last answer " + std::to_string(last) : error;
+        if (!reached)
+            *seen = !error.empty() ? error
+                    : last == -1   ? "last answer -1 (also the answer to an unknown command)"
+                                   : "last answer " + std::to_string(last);
         return reached;
     }
 
@@ -373,6 +450,31 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     }
 
     case StepKind::LogMark: m_log.Mark(); return true;
+
+    case StepKind::SoundMark:
+        if (!SoundReady(expected, seen)) return false;
+        m_sound.Mark();
+        return true;
+
+    case StepKind::ExpectSound: {
+        if (!SoundReady(expected, seen)) return false;
+        auto heard = [&] { return m_sound.SoundingSinceMark(SIZE_MAX) >= kSoundingBytes; };
+        if (step.flag) {
+            *expected = "no sound behind the mark for " + Seconds(step.ms);
+            if (WaitFor(step.ms, heard)) {
+                *seen = SoundSeen();
+                return false;
+            }
+            return true;
+        }
+        *expected = "sound (" + std::to_string(kSoundingBytes) +
+                    " sounding bytes) behind the mark within " + Seconds(step.ms);
+        if (!WaitFor(step.ms, heard)) {
+            *seen = SoundSeen();
+            return false;
+        }
+        return true;
+    }
 
     case StepKind::ExpectMessageBox: {
         *expected =
@@ -472,6 +574,16 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     case StepKind::Wait: Pump(step.ms); return true;
 
     case StepKind::Transcript: m_skype.SetTranscript(step.flag); return true;
+
+    case StepKind::Say: Say("# " + step.text); return true;
+
+    case StepKind::Gui:
+        return RunGuiStep(
+            *step.gui, m_kestrels.Pids(),
+            [this](unsigned ms, const std::function<bool()>& condition) {
+                return WaitFor(ms, condition);
+            },
+            expected, seen);
     }
     *expected = "a known step";
     *seen = "an unknown one";

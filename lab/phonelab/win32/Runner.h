@@ -6,6 +6,7 @@
 #include "KestrelProcess.h"
 #include "LabLink.h"
 #include "SkypeStandIn.h"
+#include "SoundFile.h"
 
 #include <functional>
 #include <string>
@@ -27,14 +28,20 @@ class Runner {
   private:
     void Pump(unsigned ms);
     bool WaitFor(unsigned ms, const std::function<bool()>& condition);
-    bool Lab(const std::string& command, long* result, std::string* error);
+    // -1 is the adapter's answer to an unknown command, but also a value of some queries
+    // ("line?" before any line was chosen): expectations take it as a value.
+    bool Lab(const std::string& command, long* result, std::string* error,
+             bool minusOneIsValue = false);
     bool ReadySeen();
     KestrelInstance* Instance(const std::string& name, std::string* seen);
     std::string LastCommands(size_t n);
+    bool SoundReady(std::string* expected, std::string* seen);
+    std::string SoundSeen();
 
     SkypeStandIn m_skype;
     KestrelProcesses m_kestrels;
     LabLog m_log;
+    SoundFile m_sound;
     size_t m_discoveriesTaken = 0;
     size_t m_attachLogOffset = 0;
     bool m_attachedSeen = false;

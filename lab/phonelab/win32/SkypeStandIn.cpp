@@ -117,6 +117,7 @@ LRESULT SkypeStandIn::OnCopyData(HWND from, const COPYDATASTRUCT* cds) {
     SkypeCommand c;
     c.atMs = ElapsedMs();
     c.from = from;
+    if (soundSize) c.soundAt = soundSize();
     if (!cds) {
         Finding("WM_COPYDATA without a COPYDATASTRUCT");
         return FALSE;
@@ -160,11 +161,26 @@ void SkypeStandIn::AutoReply(const std::string& text) {
         p.text = "CALL " + std::to_string(m_nextCallId++) + " STATUS ROUTING";
     } else if (w.size() == 5 && w[0] == "SET" && w[1] == "CALL" && w[3] == "STATUS" &&
                (w[4] == "INPROGRESS" || w[4] == "FINISHED")) {
-        p.text = "CALL " + w[2] + " STATUS " + w[4];
+        // Skype reports an incoming call that is put down before it was taken as refused.
+        const bool refused = w[4] == "FINISHED" && m_ringingIn.count(w[2]) != 0;
+        p.text = "CALL " + w[2] + " STATUS " + (refused ? "REFUSED" : w[4]);
     } else {
         return;
     }
     m_pending.push_back(p);
+}
+
+// Follows the calls that this stand-in announces: a call that rings here before any other
+// status is an incoming one; any later status means it was taken, ended or went elsewhere.
+void SkypeStandIn::NoteStatus(const std::string& text) {
+    const std::vector<std::string> w = Words(text);
+    if (w.size() != 4 || w[0] != "CALL" || w[2] != "STATUS") return;
+    if (w[3] == "RINGING") {
+        if (!m_outgoing.count(w[1])) m_ringingIn.insert(w[1]);
+    } else {
+        m_ringingIn.erase(w[1]);
+        if (w[3] == "ROUTING") m_outgoing.insert(w[1]);
+    }
 }
 
 void SkypeStandIn::SendPending() {
@@ -221,6 +237,7 @@ bool SkypeStandIn::DoSendNotification(HWND client, const std::string& text, std:
         return false;
     }
     if (m_transcript) Say("Skype -> Kestrel: " + Printable(text));
+    NoteStatus(text);
     std::vector<char> data(text.begin(), text.end());
     data.push_back('\0');
     COPYDATASTRUCT cds = {};

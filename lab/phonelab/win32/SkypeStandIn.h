@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct SkypeCommand {
     bool terminated = false;
     bool denied = false;
     bool matched = false; // claimed by an "expect skype" step
+    size_t soundAt = 0;   // size of the sound output when it arrived (see soundSize)
 };
 
 struct SkypeDiscovery {
@@ -58,6 +60,8 @@ class SkypeStandIn {
 
     // Called after an attach with status 0 has been handled by the client.
     std::function<void(HWND client)> onAttached;
+    // Size of the sound output now, stamped on every command (unset: 0).
+    std::function<size_t()> soundSize;
 
   private:
     struct Pending {
@@ -70,6 +74,7 @@ class SkypeStandIn {
     LRESULT OnCopyData(HWND from, const COPYDATASTRUCT* cds);
     void OnDiscover(HWND client);
     void AutoReply(const std::string& text);
+    void NoteStatus(const std::string& text);
     bool DoSendAttach(HWND client, long status, std::string* error);
     bool DoSendNotification(HWND client, const std::string& text, std::string* error);
 
@@ -86,6 +91,8 @@ class SkypeStandIn {
     bool m_transcript = false;
     bool m_sending = false;
     int m_nextCallId = 101;
+    std::set<std::string> m_ringingIn; // incoming calls announced RINGING, not yet taken
+    std::set<std::string> m_outgoing; // calls that went out (ROUTING): their RINGING is the far end
     std::deque<Pending> m_pending;
     std::vector<SkypeCommand> m_commands;
     std::vector<SkypeDiscovery> m_discoveries;

@@ -1,6 +1,7 @@
 // The portable parts of phonelab: the scenario language and the reading of the lab log.
 #include "phonelab/LogText.h"
 #include "phonelab/Script.h"
+#include "phonelab/SoundText.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,84 @@ TEST(PhonelabScript, StepsBecomeWhatTheRunnerDoes) {
     s = ParseOk(p, "kestrel tray right");
     EXPECT_EQ(s.kind, StepKind::KestrelTray);
     EXPECT_EQ(s.number, 0x0204);
+}
+
+TEST(PhonelabScript, SoundAndFileSteps) {
+    ScriptParser p;
+    Step s = ParseOk(p, "write wavefilesetup.ini \"3.-->hi.wav\\n\"");
+    EXPECT_EQ(s.kind, StepKind::FileWrite);
+    EXPECT_EQ(s.text, "wavefilesetup.ini");
+    EXPECT_EQ(s.text2, "3.-->hi.wav\n");
+    s = ParseOk(p, "copy notify.wav wav\\hi.wav");
+    EXPECT_EQ(s.kind, StepKind::FileCopy);
+    EXPECT_EQ(s.text2, "wav\\hi.wav");
+
+    s = ParseOk(p, "sound mark");
+    EXPECT_EQ(s.kind, StepKind::SoundMark);
+    s = ParseOk(p, "expect sound within 3s");
+    EXPECT_EQ(s.kind, StepKind::ExpectSound);
+    EXPECT_FALSE(s.flag);
+    EXPECT_EQ(s.ms, 3000u);
+    s = ParseOk(p, "expect no sound for 2s");
+    EXPECT_EQ(s.kind, StepKind::ExpectSound);
+    EXPECT_TRUE(s.flag);
+
+    // The plain form claims any match; "after sound" also wants the playback heard first.
+    s = ParseOk(p, "expect skype \"CALL 3\" after sound within 5s");
+    EXPECT_EQ(s.kind, StepKind::ExpectSkype);
+    EXPECT_EQ(s.text, "CALL 3");
+    EXPECT_TRUE(s.flag);
+    EXPECT_FALSE(ParseOk(p, "expect skype \"CALL 3\" within 5s").flag);
+
+    const struct {
+        const char* line;
+        const char* says;
+    } bad[] = {
+        {"write ..\\Kestrel.exe \"x\"", "current directory"},
+        {"write C:\\x.ini \"x\"", "current directory"},
+        {"write a.ini x", "double quotes"},
+        {"copy notify.wav /tmp/x.wav", "current directory"},
+        {"copy notify.wav", "where to copy"},
+        {"expect no sound within 2s", "'for'"},
+        {"expect skype \"CALL 3\" after noise within 5s", "'sound'"},
+        {"sound check", "'mark'"},
+    };
+    for (const auto& c : bad)
+        EXPECT_NE(ParseError(c.line).find(c.says), std::string::npos)
+            << c.line << " -> " << ParseError(c.line);
+}
+
+TEST(PhonelabSound, SilenceIsZeroOrMidScaleBytes) {
+    // 16-bit silence, 8-bit unsigned silence, then two 16-bit samples of a tone.
+    const char bytes[] = {0, 0, 0, 0, '\x80', '\x80', 0x10, 0x27, '\xF0', '\xD8'};
+    EXPECT_EQ(CountSounding(bytes, 6), 0u);
+    EXPECT_EQ(CountSounding(bytes, sizeof bytes), 4u);
+    EXPECT_EQ(CountSounding(bytes, 0), 0u);
+}
+
+TEST(PhonelabSound, PathsForWineAndTheScratchDirectory) {
+    EXPECT_EQ(WinePath("/work/build/e2e x/alsa_out.raw"), "Z:\\work\\build\\e2e x\\alsa_out.raw");
+    EXPECT_EQ(WinePath("C:\\a.raw"), "C:\\a.raw");
+    EXPECT_EQ(WinePath(""), "");
+
+    const struct {
+        const char* path;
+        bool ok;
+    } cases[] = {{"wavefilesetup.ini", true},
+                 {"wav\\hi.wav", true},
+                 {"wav/hi.wav", true},
+                 {"a b/c d.wav", true},
+                 {"", false},
+                 {"/etc/passwd", false},
+                 {"\\\\server\\x", false},
+                 {"C:x.wav", false},
+                 {"..", false},
+                 {"wav\\..\\..\\x", false},
+                 {"./x", false},
+                 {"wav//x", false},
+                 {"wav\\", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsScratchPath(c.path), c.ok) << c.path;
 }
 
 TEST(PhonelabScript, InstanceNamesMustBeStartedFirst) {

@@ -1,0 +1,46 @@
+#include "SoundFile.h"
+
+#include "../SoundText.h"
+
+#include <windows.h>
+
+void SoundFile::Init() {
+    char path[MAX_PATH] = "";
+    const DWORD len = GetEnvironmentVariableA("KESTREL_ALSA_OUT", path, sizeof path);
+    m_path = len == 0 || len >= sizeof path ? "" : WinePath(path);
+    m_mark = Size();
+}
+
+size_t SoundFile::Size() const {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (m_path.empty() || !GetFileAttributesExA(m_path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return static_cast<size_t>(
+        data.nFileSizeLow); // a prompt is kilobytes; runs stay far below 4 GB
+}
+
+const std::string& SoundFile::Read() const {
+    if (m_path.empty()) return m_cache;
+    // ALSA's writer keeps appending while we read.
+    HANDLE file = CreateFileA(m_path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return m_cache;
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(m_cache.size());
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+            m_cache.append(buffer, got);
+    }
+    CloseHandle(file);
+    return m_cache;
+}
+
+size_t SoundFile::SoundingSinceMark(size_t end) const {
+    const std::string& all = Read();
+    if (end > all.size()) end = all.size();
+    if (end <= m_mark) return 0;
+    return CountSounding(all.data() + m_mark, end - m_mark);
+}
