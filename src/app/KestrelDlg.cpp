@@ -183,7 +183,10 @@ void CKestrelDlg::OnPaint() {
                  m_hIcon);
     }
     EndPaint(m_hWnd, &ps);
-    if (state_.hideOnPaint) ShowWindow(m_hWnd, SW_HIDE);
+    // The first paint always hides: a start-up that takes longer than the first status poll
+    // (a slow device bring-up) must still end in the tray.
+    if (state_.hideOnPaint || !painted_) ShowWindow(m_hWnd, SW_HIDE);
+    painted_ = true;
 }
 
 void CKestrelDlg::OnCommand(unsigned id, unsigned code) {

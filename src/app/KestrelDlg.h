@@ -55,6 +55,7 @@ class CKestrelDlg final : public CallControl, public MainWindow, public SkypeCom
     HWND m_hWnd = nullptr;
     DWORD guiThread_ = 0;
     bool trayAdded_ = false;
+    bool painted_ = false;
     SkypeApiWindow skypeApi_;
 };
 

@@ -7,7 +7,9 @@ HFONT CreatePointFont(int pointTenths, const char* face) {
     LOGFONTA lf = {};
     lf.lfHeight = -MulDiv(pointTenths, GetDeviceCaps(screen, LOGPIXELSY), 720);
     ReleaseDC(nullptr, screen);
-    lf.lfWeight = FW_NORMAL;
+    // Arial Black is a black-weight face: asking for that weight keeps the look where the
+    // mapper has to substitute another family.
+    lf.lfWeight = std::strstr(face, "Black") ? FW_BLACK : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lstrcpynA(lf.lfFaceName, face, LF_FACESIZE);
     return CreateFontIndirectA(&lf);

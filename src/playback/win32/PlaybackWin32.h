@@ -78,6 +78,3 @@ class SelFileChooserWin32 final : public PlaybackChooser {
   public:
     int Run(BridgeState& state) override { return static_cast<int>(CSelFileDlg(state).DoModal()); }
 };
-
-// "Arial Black", 10 points, as the dialogs set it on their buttons.
-HFONT CreateArialBlackFont(HWND wnd);

@@ -1,5 +1,7 @@
 #include "playback/win32/PlaybackWin32.h"
 
+#include "core/win32/Fonts.h"
+
 #include "core/Clock.h"
 #include "playback/PlaybackDialogs.h"
 #include "playback/WaveAudio.h"
@@ -17,15 +19,6 @@ const unsigned kTakeMs = 5000;
 const unsigned kSaveSettleMs = 200;
 
 } // namespace
-
-HFONT CreateArialBlackFont(HWND wnd) {
-    HDC dc = GetDC(wnd);
-    int height = -MulDiv(10, GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ReleaseDC(wnd, dc);
-    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, "Arial Black");
-}
 
 INT_PTR CRecordDlg::DoModal() {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
@@ -64,7 +57,7 @@ INT_PTR CALLBACK CRecordDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
 
 BOOL CRecordDlg::OnInitDialog() {
     recorderWnd = reinterpret_cast<uintptr_t>(wnd_);
-    m_font = CreateArialBlackFont(wnd_);
+    m_font = CreatePointFont(100, "Arial Black");
     for (int id : {IDC_RECORD_STOP, IDC_RECORD_SAVE, IDC_RECORD_PLAY, IDC_RECORD_RECORD})
         SendDlgItemMessageA(wnd_, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
     recorder.Open("");

@@ -1,5 +1,7 @@
 #include "playback/win32/PlaybackWin32.h"
 
+#include "core/win32/Fonts.h"
+
 #include "call/BridgeState.h"
 #include "playback/PlaybackDialogs.h"
 #include "playback/win32/PlaybackIds.h"
@@ -37,7 +39,7 @@ INT_PTR CALLBACK CSelFileDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPAR
 }
 
 BOOL CSelFileDlg::OnInitDialog() {
-    m_font = CreateArialBlackFont(wnd_);
+    m_font = CreatePointFont(100, "Arial Black");
     items_ = MakeSelFileList(state_.wavDir);
     HWND list = GetDlgItem(wnd_, IDC_SELECT_LIST);
     // Files first, then select the first one, then the clear entry (left unselected when alone).
