@@ -27,7 +27,9 @@ constexpr char kSkypeMainClass[] = "tSkMainForm.UnicodeClass";
 constexpr char kSkypeKey[] = "Software\\Skype\\Phone";
 constexpr unsigned kSkypePathSize = 264;
 
-HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+HINSTANCE Instance() {
+    return GetModuleHandleA(nullptr);
+}
 
 } // namespace
 
@@ -210,7 +212,9 @@ void CKestrelDlg::OnCommand(unsigned id, unsigned code) {
     }
 }
 
-void CKestrelDlg::OnHide() { ShowWindow(m_hWnd, SW_HIDE); }
+void CKestrelDlg::OnHide() {
+    ShowWindow(m_hWnd, SW_HIDE);
+}
 
 LRESULT CKestrelDlg::OnTrayNotify(LPARAM lParam) {
     if (lParam == WM_RBUTTONDOWN) {
@@ -231,7 +235,9 @@ LRESULT CKestrelDlg::OnTrayNotify(LPARAM lParam) {
     return 0;
 }
 
-void CKestrelDlg::OnHelpButton() { RunInfoDialog(m_hWnd); }
+void CKestrelDlg::OnHelpButton() {
+    RunInfoDialog(m_hWnd);
+}
 
 void CKestrelDlg::OnRecordButton() {
     if (state_.playerIdle == 0) {
@@ -263,7 +269,9 @@ void CKestrelDlg::PostPhoneKey(int8_t key) {
     PostMessageA(m_hWnd, WMU_PHONE_KEY, PHONE_KEY_EVENT, static_cast<LPARAM>(key));
 }
 
-void CKestrelDlg::PostPstnRing() { PostMessageA(m_hWnd, WMU_PSTN_RING, 0, 0); }
+void CKestrelDlg::PostPstnRing() {
+    PostMessageA(m_hWnd, WMU_PSTN_RING, 0, 0);
+}
 
 void CKestrelDlg::SetTrayIcon(int iconId) {
     trayIcon.hIcon = LoadIconA(Instance(), MAKEINTRESOURCEA(iconId));
@@ -305,6 +313,10 @@ bool CKestrelDlg::SkypeMainWindowExists() {
 
 // --- SkypeCommands --------------------------------------------------------------------------
 
-void CKestrelDlg::SendSkypeCommand() { skypeApi_.link.SendSkypeCommand(); }
+void CKestrelDlg::SendSkypeCommand() {
+    skypeApi_.link.SendSkypeCommand();
+}
 
-void CKestrelDlg::ReplyTrue() { skypeApi_.link.ReplyTrue(); }
+void CKestrelDlg::ReplyTrue() {
+    skypeApi_.link.ReplyTrue();
+}

@@ -6,10 +6,8 @@
 namespace {
 
 class RealClock final : public Clock {
-public:
-    void Sleep(unsigned ms) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
+  public:
+    void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
     uint64_t NowMs() override {
         using namespace std::chrono;
         return static_cast<uint64_t>(
@@ -22,6 +20,9 @@ Clock* current = &realClock;
 
 } // namespace
 
-Clock& GetClock() { return *current; }
-void SetClock(Clock* clock) { current = clock ? clock : &realClock; }
-
+Clock& GetClock() {
+    return *current;
+}
+void SetClock(Clock* clock) {
+    current = clock ? clock : &realClock;
+}

@@ -3,9 +3,8 @@
 #pragma once
 #include <cstdint>
 
-
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual void Sleep(unsigned ms) = 0;
     virtual uint64_t NowMs() = 0;
@@ -17,5 +16,6 @@ Clock& GetClock();
 // other thread uses the clock.
 void SetClock(Clock* clock);
 
-inline void Pause(unsigned ms) { GetClock().Sleep(ms); }
-
+inline void Pause(unsigned ms) {
+    GetClock().Sleep(ms);
+}

@@ -5,9 +5,8 @@
 #include <atomic>
 #include <thread>
 
-
 class VirtualClock final : public Clock {
-public:
+  public:
     void Sleep(unsigned ms) override {
         now_ += ms;
         slept_ += ms;
@@ -18,8 +17,7 @@ public:
     void Advance(uint64_t ms) { now_ += ms; }
     uint64_t TotalSlept() const { return slept_; }
 
-private:
+  private:
     std::atomic<uint64_t> now_{0};
     std::atomic<uint64_t> slept_{0};
 };
-
