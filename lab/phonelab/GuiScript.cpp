@@ -1,5 +1,7 @@
 #include "GuiScript.h"
 
+#include "TokenCursor.h"
+
 #include <algorithm>
 
 namespace {
@@ -23,67 +25,17 @@ template <size_t N> bool OneOf(const std::string& word, const char* const (&word
                         [&](const char* w) { return word == w; }) != std::end(words);
 }
 
-// Left-to-right reader of the step's tokens that says what it wanted when a line is wrong.
-class Reader {
-  public:
-    Reader(const std::vector<Token>& tokens, std::string* error)
-        : m_tokens(tokens), m_error(error) {}
+bool NonNegative(TokenCursor& r, long* out, const char* what) {
+    if (!r.Integer(out, what)) return false;
+    return *out >= 0 || r.Fail(std::string(what) + " must not be negative");
+}
 
-    bool AtEnd() const { return m_pos >= m_tokens.size(); }
-    bool NextIsQuoted() const { return !AtEnd() && m_tokens[m_pos].quoted; }
-    std::string Peek() const { return AtEnd() || NextIsQuoted() ? "" : m_tokens[m_pos].text; }
-    bool Accept(const char* word) {
-        if (Peek() != word) return false;
-        ++m_pos;
-        return true;
-    }
-    bool Expect(const char* word) {
-        return Accept(word) || Fail(std::string("expected '") + word + "'");
-    }
-    bool Word(std::string* out, const char* what) {
-        if (AtEnd() || NextIsQuoted()) return Fail(std::string("expected ") + what);
-        *out = m_tokens[m_pos++].text;
-        return true;
-    }
-    bool Quoted(std::string* out, const char* what) {
-        if (!NextIsQuoted()) return Fail(std::string("expected ") + what + " in double quotes");
-        *out = m_tokens[m_pos++].text;
-        return true;
-    }
-    bool Integer(long* out, const char* what) {
-        std::string w;
-        if (!Word(&w, what)) return false;
-        if (!ParseInteger(w, out))
-            return Fail(std::string("expected ") + what + ", got '" + w + "'");
-        return true;
-    }
-    bool NonNegative(long* out, const char* what) {
-        if (!Integer(out, what)) return false;
-        return *out >= 0 || Fail(std::string(what) + " must not be negative");
-    }
-    bool Id(long* out) {
-        if (!Integer(out, "a control id")) return false;
-        return (*out >= -1 && *out <= 0xFFFF) || Fail("a control id is -1 to 65535");
-    }
-    bool Within(unsigned* ms) {
-        std::string w;
-        if (!Expect("within") || !Word(&w, "a duration like 5s or 200ms")) return false;
-        return ParseDuration(w, ms) ||
-               Fail("expected a duration like 5s or 200ms, got '" + w + "'");
-    }
-    bool End() { return AtEnd() || Fail("unexpected '" + m_tokens[m_pos].text + "' at the end"); }
-    bool Fail(const std::string& message) {
-        if (m_error->empty()) *m_error = message;
-        return false;
-    }
+bool ControlId(TokenCursor& r, long* out) {
+    if (!r.Integer(out, "a control id")) return false;
+    return (*out >= -1 && *out <= 0xFFFF) || r.Fail("a control id is -1 to 65535");
+}
 
-  private:
-    const std::vector<Token>& m_tokens;
-    std::string* m_error;
-    size_t m_pos = 0;
-};
-
-bool ParseKey(Reader& r, unsigned* key, bool menu) {
+bool ParseKey(TokenCursor& r, unsigned* key, bool menu) {
     if (r.Accept("escape"))
         *key = 0x1B; // VK_ESCAPE
     else if (r.Accept("enter"))
@@ -109,7 +61,7 @@ bool ValidShotName(const std::string& name) {
            name[0] != '.';
 }
 
-bool ParseStyles(Reader& r, const char* const* begin, const char* const* end,
+bool ParseStyles(TokenCursor& r, const char* const* begin, const char* const* end,
                  std::vector<std::string>* styles) {
     while (!r.AtEnd()) {
         std::string w;
@@ -130,7 +82,7 @@ const char* GuiKindName(GuiKind kind) {
 }
 
 bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* error) {
-    Reader r(tokens, error);
+    TokenCursor r(tokens, error);
     GuiStep s;
     std::string w;
 
@@ -138,9 +90,9 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         s.op = GuiOp::Dialog;
         if (!r.Quoted(&s.title, "the dialog's title") || !r.Expect("font") ||
             !r.Quoted(&s.font, "the template font's face") ||
-            !r.NonNegative(&s.points, "a point size") || !r.Expect("size") ||
-            !r.NonNegative(&s.w, "a width") || !r.NonNegative(&s.h, "a height") ||
-            !r.Expect("controls") || !r.NonNegative(&s.controls, "a control count") ||
+            !NonNegative(r, &s.points, "a point size") || !r.Expect("size") ||
+            !NonNegative(r, &s.w, "a width") || !NonNegative(r, &s.h, "a height") ||
+            !r.Expect("controls") || !NonNegative(r, &s.controls, "a control count") ||
             !ParseStyles(r, std::begin(kDialogStyles), std::end(kDialogStyles), &s.styles))
             return false;
     } else if (r.Accept("control")) {
@@ -148,7 +100,7 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         if (!r.Quoted(&s.title, "the dialog's title")) return false;
         if (!r.Accept("-")) {
             long id;
-            if (!r.Id(&id)) return false;
+            if (!ControlId(r, &id)) return false;
             s.ids.push_back(id);
         }
         if (!r.Word(&w, "a control kind")) return false;
@@ -158,8 +110,8 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
             return r.Fail("unknown control kind '" + w +
                           "' (push radio group edit static list slider)");
         if (!r.Quoted(&s.text, "the control's text") || !r.Integer(&s.x, "x") ||
-            !r.Integer(&s.y, "y") || !r.NonNegative(&s.w, "a width") ||
-            !r.NonNegative(&s.h, "a height"))
+            !r.Integer(&s.y, "y") || !NonNegative(r, &s.w, "a width") ||
+            !NonNegative(r, &s.h, "a height"))
             return false;
         if (r.Accept("enabled"))
             s.enabled = 1;
@@ -171,7 +123,7 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         const std::string verb = tokens[0].text;
         s.op = verb == "click" ? GuiOp::Click : verb == "type" ? GuiOp::Type : GuiOp::Choose;
         long id;
-        if (!r.Quoted(&s.title, "the dialog's title") || !r.Id(&id)) return false;
+        if (!r.Quoted(&s.title, "the dialog's title") || !ControlId(r, &id)) return false;
         s.ids.push_back(id);
         if (s.op == GuiOp::Type && !r.Quoted(&s.text, "the text to type")) return false;
         if (s.op == GuiOp::Choose && !r.Quoted(&s.text, "the list item")) return false;
@@ -211,16 +163,16 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         } else if (r.Accept("text")) {
             s.op = GuiOp::ExpectText;
             long id;
-            if (!r.Quoted(&s.title, "the dialog's title") || !r.Id(&id) ||
+            if (!r.Quoted(&s.title, "the dialog's title") || !ControlId(r, &id) ||
                 !r.Quoted(&s.text, "the text") || !r.Within(&s.ms))
                 return false;
             s.ids.push_back(id);
         } else if (r.Accept("enabled") || r.Accept("disabled")) {
             s.op = tokens[1].text == "enabled" ? GuiOp::ExpectEnabled : GuiOp::ExpectDisabled;
             if (!r.Quoted(&s.title, "the dialog's title")) return false;
-            while (r.Peek() != "within" && !r.AtEnd()) {
+            while (r.PeekWord() != "within" && !r.AtEnd()) {
                 long id;
-                if (!r.Id(&id)) return false;
+                if (!ControlId(r, &id)) return false;
                 s.ids.push_back(id);
             }
             if (s.ids.empty()) return r.Fail("expected a control id");
@@ -228,7 +180,7 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         } else if (r.Accept("list")) {
             s.op = GuiOp::ExpectList;
             long id;
-            if (!r.Quoted(&s.title, "the dialog's title") || !r.Id(&id)) return false;
+            if (!r.Quoted(&s.title, "the dialog's title") || !ControlId(r, &id)) return false;
             s.ids.push_back(id);
             while (r.NextIsQuoted()) {
                 r.Quoted(&w, "an item");
@@ -237,7 +189,7 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
             if (r.Accept("selected")) {
                 if (r.Accept("none"))
                     s.selected = -1;
-                else if (!r.NonNegative(&s.selected, "an item number or none"))
+                else if (!NonNegative(r, &s.selected, "an item number or none"))
                     return false;
             }
             if (!r.Within(&s.ms)) return false;
