@@ -5,6 +5,7 @@
 // A "RESULT <name> <value>" line per figure, for scripts/bench.
 #include "adapter/LabAdapter.h"
 #include "call/CallControl.h"
+#include "support/QuietMainWindow.h"
 #include "core/Clock.h"
 #include "device/DeviceLock.h"
 #include "device/KwIpApi.h"
@@ -21,25 +22,6 @@
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// The main window does nothing here: only the lock matters.
-class QuietWindow final : public MainWindow {
-  public:
-    void ArmTimer(unsigned, unsigned) override {}
-    void KillTimer(unsigned) override {}
-    void PostPhoneKey(int8_t) override {}
-    void PostPstnRing() override {}
-    void SetTrayIcon(int) override {}
-    void EnableModeButtons(bool) override {}
-    void GetSlotName(int, char* buffer, unsigned size) override {
-        if (size) buffer[0] = '\0';
-    }
-    void SetSlotName(int, const char*) override {}
-    void EnablePlayButton(int, bool) override {}
-    void ShowMessage(const char*, const char*, bool) override {}
-    bool FocusOutsideMainWindow() override { return false; }
-    bool SkypeMainWindowExists() override { return true; }
-};
 
 class QuietSkype final : public SkypeCommands {
   public:
@@ -72,7 +54,7 @@ int main(int argc, char** argv) {
 
     BridgeState state;
     state.mainWnd = 0x5150;
-    QuietWindow window;
+    QuietMainWindow window; // only the lock matters here
     QuietSkype skype;
     CallControl cc(state, window, skype);
 

@@ -1,4 +1,5 @@
 #include "skype/SkypeLink.h"
+#include "support/QuietMainWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -47,23 +48,11 @@ struct Message {
     bool owned;
 };
 
-class FakeMainWindow final : public MainWindow {
+class FakeMainWindow final : public QuietMainWindow {
   public:
-    void ArmTimer(unsigned, unsigned) override {}
-    void KillTimer(unsigned) override {}
-    void PostPhoneKey(int8_t) override {}
-    void PostPstnRing() override {}
-    void SetTrayIcon(int) override {}
-    void EnableModeButtons(bool) override {}
-    void GetSlotName(int, char* buffer, unsigned size) override {
-        if (size > 0) buffer[0] = '\0';
-    }
-    void SetSlotName(int, const char*) override {}
-    void EnablePlayButton(int, bool) override {}
     void ShowMessage(const char* text, const char* caption, bool owned) override {
         messages.push_back({text, caption, owned});
     }
-    bool FocusOutsideMainWindow() override { return false; }
     bool SkypeMainWindowExists() override { return skypeMainWindow; }
 
     bool skypeMainWindow = true;

@@ -1,4 +1,5 @@
 #include "skype/win32/SkypeApiWindow.h"
+#include "support/QuietMainWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -9,21 +10,9 @@
 
 namespace {
 
-class QuietMainWindow final : public MainWindow {
+class MessageWindow final : public QuietMainWindow {
   public:
-    void ArmTimer(unsigned, unsigned) override {}
-    void KillTimer(unsigned) override {}
-    void PostPhoneKey(int8_t) override {}
-    void PostPstnRing() override {}
-    void SetTrayIcon(int) override {}
-    void EnableModeButtons(bool) override {}
-    void GetSlotName(int, char* buffer, unsigned size) override {
-        if (size > 0) buffer[0] = '\0';
-    }
-    void SetSlotName(int, const char*) override {}
-    void EnablePlayButton(int, bool) override {}
     void ShowMessage(const char* text, const char*, bool) override { messages.push_back(text); }
-    bool FocusOutsideMainWindow() override { return false; }
     bool SkypeMainWindowExists() override { return false; }
 
     std::vector<std::string> messages;
@@ -31,7 +20,7 @@ class QuietMainWindow final : public MainWindow {
 
 TEST(SkypeApiWindowTest, EachRegistrationGetsAFreshUuidClassName) {
     BridgeState state;
-    QuietMainWindow mainWindow;
+    MessageWindow mainWindow;
     SkypeApiWindow first(state, mainWindow);
     SkypeApiWindow second(state, mainWindow);
 
@@ -89,7 +78,7 @@ LRESULT CALLBACK PeerProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 TEST(SkypeApiWindowTest, HandshakeCommandAndNotificationRoundTrip) {
     BridgeState state;
-    QuietMainWindow mainWindow;
+    MessageWindow mainWindow;
     SkypeApiWindow api(state, mainWindow);
     std::vector<std::string> received;
     api.link.SetNotificationSink([&](const char* text) { received.push_back(text); });
