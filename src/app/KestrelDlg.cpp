@@ -74,7 +74,7 @@ INT_PTR CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return FALSE;
     case WM_TIMER: OnTimer(static_cast<unsigned>(wParam)); return TRUE;
-    case WM_DESTROY: OnDestroy();
+    case WM_DESTROY: OnDestroy(); // ends the process: never returns
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WMU_TRAY_NOTIFY:
         SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, OnTrayNotify(lParam));
