@@ -25,15 +25,6 @@ enum AttachStatusValue : int32_t {
     ATTACH_NOT_CONNECTED = 255,
 };
 
-// Key codes carried by WMU_PHONE_KEY.
-enum PhoneKeyCode : uint8_t {
-    KEY_NONE = 0,
-    KEY_STAR = 0x6A,
-    KEY_HASH = 0x88,
-    KEY_OFF_HOOK = 0x8E,
-    KEY_ON_HOOK = 0x8F,
-};
-
 // Window messages of the bridge.
 enum BridgeMessage : unsigned {
     WMU_PSTN_RING = 1124,

@@ -1,5 +1,7 @@
 #include "LabLink.h"
 
+#include "FileTail.h"
+
 #include "../LogText.h"
 #include "adapter/LabControl.h"
 
@@ -48,27 +50,7 @@ bool LabCommand(DWORD pid, const std::string& command, long* result, std::string
 }
 
 const std::string& LabLog::Read() const {
-    if (m_path.empty()) return m_cache;
-    // Shared with the adapter, which appends while we read.
-    HANDLE file = CreateFileA(m_path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return m_cache;
-    LARGE_INTEGER size = {};
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(m_cache.size());
-    // A log that shrank was started anew: read it from the beginning.
-    if (!GetFileSizeEx(file, &size) || size.QuadPart < at.QuadPart) {
-        m_cache.clear();
-        at.QuadPart = 0;
-    }
-    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-        char buffer[65536];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-            m_cache.append(buffer, got);
-    }
-    CloseHandle(file);
+    ReadAppended(m_path, &m_cache);
     return m_cache;
 }
 

@@ -1,5 +1,7 @@
 #include "SoundFile.h"
 
+#include "FileTail.h"
+
 #include "../SoundText.h"
 
 #include <windows.h>
@@ -20,21 +22,7 @@ size_t SoundFile::Size() const {
 }
 
 const std::string& SoundFile::Read() const {
-    if (m_path.empty()) return m_cache;
-    // ALSA's writer keeps appending while we read.
-    HANDLE file = CreateFileA(m_path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return m_cache;
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(m_cache.size());
-    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-        char buffer[65536];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-            m_cache.append(buffer, got);
-    }
-    CloseHandle(file);
+    ReadAppended(m_path, &m_cache);
     return m_cache;
 }
 

@@ -1,0 +1,7 @@
+// Following a file that another process keeps appending to (the lab log, the sound output).
+#pragma once
+#include <string>
+
+// Appends to *cache what path holds beyond cache's length. A file that shrank was started
+// anew and is read from its beginning. A missing file leaves the cache as it is.
+void ReadAppended(const std::string& path, std::string* cache);
