@@ -146,9 +146,11 @@ bool ParseGuiStep(const std::vector<Token>& tokens, GuiStep* out, std::string* e
         s.op = GuiOp::Screenshot;
         if (r.Accept("menu"))
             s.target = GuiTarget::Menu;
+        else if (r.Accept("tray"))
+            s.target = GuiTarget::Tray;
         else if (r.Accept("screen"))
             s.target = GuiTarget::Screen;
-        else if (!r.Quoted(&s.title, "the window's title, menu or screen"))
+        else if (!r.Quoted(&s.title, "the window's title, menu, tray or screen"))
             return false;
         if (!r.Word(&s.text, "a file name")) return false;
         if (!ValidShotName(s.text))

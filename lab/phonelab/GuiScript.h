@@ -14,7 +14,8 @@
 //   gui type "<title>" <id> "<text>"  gui choose "<title>" <id> "<list item>"
 //   gui close "<title>"               (the close box)    gui key "<title>" escape|enter
 //   gui tray "<title>" left|right     (a button pressed on the tray icon of that window)
-//   gui screenshot "<title>"|menu|screen <name>.png   (a PNG in the current directory)
+//   gui screenshot "<title>"|menu|tray|screen <name>.png   (a PNG in the current directory;
+//                                    tray: the notification area's window)
 //   gui menu key down|up|enter|escape (to the pop-up menu Kestrel tracks)
 //   gui expect shown|hidden "<title>" within <d>
 //   gui expect text "<title>" <id> "<text>" within <d>
@@ -51,7 +52,7 @@ enum class GuiOp {
 
 enum class GuiKind { None, Push, Radio, Group, Edit, Static, List, Slider };
 
-enum class GuiTarget { Window, Menu, Screen }; // what a screenshot shows
+enum class GuiTarget { Window, Menu, Tray, Screen }; // what a screenshot shows
 
 struct GuiStep {
     GuiOp op = GuiOp::Click;

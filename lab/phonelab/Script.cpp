@@ -109,10 +109,10 @@ bool IsDialChar(char c) {
 // Names that would make "expect <name> ..." or "<name> key ..." ambiguous.
 bool IsReservedName(const std::string& name) {
     static const char* const reserved[] = {
-        "product", "env",   "remove",     "attach", "deny",      "start", "expect",
-        "skype",   "phone", "pstn",       "unplug", "plug",      "lab",   "log",
-        "dismiss", "wait",  "transcript", "no",     "discovery", "ready", "messagebox",
-        "windows", "sound", "write",      "copy",   "gui",       "say"};
+        "product",    "env",  "remove",    "attach",   "deny",       "start",   "expect",  "skype",
+        "phone",      "pstn", "unplug",    "plug",     "lab",        "log",     "dismiss", "wait",
+        "transcript", "no",   "discovery", "ready",    "messagebox", "windows", "sound",   "write",
+        "copy",       "gui",  "say",       "explorer", "tray"};
     for (const char* r : reserved)
         if (name == r) return true;
     return false;
@@ -235,8 +235,11 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         } else if (c.Accept("attach")) {
             s.kind = StepKind::SkypeAttach;
             if (!c.Integer(&s.number, "an attach status")) return false;
+        } else if (c.Accept("hang")) {
+            s.kind = StepKind::SkypeHang;
+            if (!c.Duration(&s.ms)) return false;
         } else {
-            return c.Fail("expected ring, status, send, auto or attach after 'skype'");
+            return c.Fail("expected ring, status, send, auto, attach or hang after 'skype'");
         }
     } else if (c.Accept("phone")) {
         if (c.Accept("offhook") || c.Accept("onhook")) {
@@ -289,6 +292,18 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
     } else if (c.Accept("say")) {
         s.kind = StepKind::Say;
         if (!c.Quoted(&s.text, "the text")) return false;
+    } else if (c.Accept("explorer")) {
+        s.kind = StepKind::ExplorerRestart;
+        if (!c.Expect("restart")) return false;
+    } else if (c.Accept("tray")) {
+        s.kind = StepKind::TrayClick;
+        if (!c.Expect("click")) return false;
+        if (c.Accept("left"))
+            s.number = 0x0201; // WM_LBUTTONDOWN
+        else if (c.Accept("right"))
+            s.number = 0x0204; // WM_RBUTTONDOWN
+        else
+            return c.Fail("expected left or right");
     } else if (c.Accept("transcript")) {
         s.kind = StepKind::Transcript;
         if (c.Accept("on"))
@@ -350,8 +365,18 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         } else if (c.Accept("lab")) {
             s.kind = StepKind::ExpectLab;
             if (!c.Quoted(&s.text, "a control command") || !c.Expect("=") ||
-                !c.Integer(&s.number, "the value") || !c.Within(&s.ms))
+                !c.Integer(&s.number, "the value"))
                 return false;
+            if (c.Accept("for"))
+                s.stay = true;
+            else if (!c.Accept("within"))
+                return c.Fail("expected 'within' or 'for'");
+            if (!c.Duration(&s.ms)) return false;
+        } else if (c.Accept("tray")) {
+            s.kind = StepKind::ExpectTrayIcons;
+            if (!c.Expect("icons") || !c.Integer(&s.number, "a count of icons") || !c.Within(&s.ms))
+                return false;
+            if (s.number < 0) return c.Fail("a count of icons must not be negative");
         } else if (c.Accept("log")) {
             if (c.Accept("order")) {
                 s.kind = StepKind::ExpectLogOrder;

@@ -18,6 +18,8 @@
 //       (ready: attached with status 0, then a status poll since then and since the log mark)
 //   skype ring <id> from <user>      skype status <id> <STATUS>     skype send "<text>"
 //   skype auto on|off                automatic replies to CALL / SET CALL commands
+//   skype hang <d>                   the stand-in takes no message for d (a hung client);
+//                                    the scenario goes on meanwhile
 //   expect skype "<text>" within <d> expect no skype within <d>
 //   expect skype "<text>" after sound within <d>   (sound behind the mark had been played
 //                                                   when the command arrived)
@@ -26,6 +28,7 @@
 //   expect phone ringing|silent for <d>        (stays so throughout)
 //   pstn ring on|off                 pstn line busy|idle            unplug      plug
 //   lab "<command>"                  expect lab "<command>" = <value> within <d>
+//                                    expect lab "<command>" = <value> for <d>  (stays so)
 //   log mark                         (log expectations look only behind the mark)
 //   sound mark                       (sound expectations look only behind the mark)
 //   expect sound within <d>          expect no sound for <d>
@@ -37,6 +40,12 @@
 //   expect <name> exit <code>|any within <d>           expect <name> running
 //   expect windows "<title>" <count> wait <d>          transcript on|off
 //   say "<text>"                     (prints the text instead of the step: a demo's narration)
+//   explorer restart                 what a program sees of Explorer restarting: the
+//                                    notification area loses the icons of the Kestrel
+//                                    processes, then "TaskbarCreated" goes to every
+//                                    top-level window (win32/TrayShell.h says why it is staged)
+//   expect tray icons <n> within <d> (the notification area shows n icons)
+//   tray click left|right            a press on the notification area's first icon
 // <name> is "kestrel" or a name given with "start kestrel as".
 //   gui ...                          looking at and working Kestrel's dialogs (GuiScript.h)
 #pragma once
@@ -58,11 +67,12 @@ enum class StepKind {
     ExpectReady,      // ms
     SkypeSend,        // text = raw notification
     SkypeAuto,        // flag
+    SkypeHang,        // ms
     ExpectSkype,      // text, ms, flag = sound must have been played before it
     ExpectNoSkype,    // ms
     Lab,              // text = control command
     PhoneDial,        // text = digits
-    ExpectLab,        // text = control command, number = value, ms
+    ExpectLab,        // text = control command, number = value, ms, stay = must hold for ms
     ExpectPhone,      // flag = ringing (else silent), stay = must hold for ms
     ExpectLog,        // text, ms, flag = absent (expect no log)
     ExpectLogOrder,   // texts, ms
@@ -81,7 +91,10 @@ enum class StepKind {
     Wait,          // ms
     Transcript,    // flag
     Say,           // text
-    Gui,           // gui
+    ExplorerRestart,
+    ExpectTrayIcons, // number = icons, ms
+    TrayClick,       // number = mouse message (button down)
+    Gui,             // gui
 };
 
 struct GuiStep;

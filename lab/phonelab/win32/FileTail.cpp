@@ -24,3 +24,9 @@ void ReadAppended(const std::string& path, std::string* cache) {
     }
     CloseHandle(file);
 }
+
+size_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return static_cast<size_t>(data.nFileSizeLow); // logs of a run stay far below 4 GB
+}

@@ -2,6 +2,7 @@
 
 #include "KestrelProcess.h"
 #include "Output.h"
+#include "TrayShell.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -622,6 +623,14 @@ bool RunGuiStep(const GuiStep& step, const std::vector<DWORD>& pids, const GuiWa
                 return false;
             }
             GetWindowRect(menu, &r);
+        } else if (step.target == GuiTarget::Tray) {
+            const TrayView tray = LookAtTray();
+            if (!tray.tray) {
+                *expected = "the notification area's window to photograph";
+                *seen = "none shown";
+                return false;
+            }
+            GetWindowRect(tray.tray, &r);
         }
         // Let the window finish painting what the last step changed.
         wait(200, [] { return false; });

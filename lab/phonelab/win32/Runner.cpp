@@ -2,8 +2,10 @@
 
 #include "../LogText.h"
 #include "../SoundText.h"
+#include "FileTail.h"
 #include "GuiSteps.h"
 #include "Output.h"
+#include "TrayShell.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -50,8 +52,10 @@ bool Runner::Init(std::string* error) {
     m_log.Begin();
     m_sound.Init();
     m_skype.soundSize = [this] { return m_sound.Size(); };
+    // On the stand-in's thread: the log's size from the file itself, not from the runner's
+    // cache of it.
     m_skype.onAttached = [this](HWND) {
-        m_attachLogOffset = m_log.Size();
+        m_attachLogOffset = FileSize(m_log.Path());
         m_attachedSeen = true;
     };
     return m_skype.Create(error);
@@ -69,7 +73,6 @@ bool Runner::PumpUntilEvent(HANDLE event, unsigned ms) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        m_skype.SendPending();
         const uint64_t now = ElapsedMs();
         if (now >= deadline) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
         const DWORD slice = static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20);
@@ -86,7 +89,6 @@ bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        m_skype.SendPending();
         if (condition()) return true;
         const uint64_t now = ElapsedMs();
         if (now >= deadline) return false;
@@ -114,8 +116,8 @@ bool Runner::ReadySeen() {
     const std::string& log = m_log.Read();
     // Behind the log mark too, so that a scenario can wait for readiness again (a device
     // plugged back in) with "log mark" before the event.
-    const size_t from =
-        m_attachLogOffset > m_log.MarkOffset() ? m_attachLogOffset : m_log.MarkOffset();
+    const size_t attachedAt = m_attachLogOffset;
+    const size_t from = attachedAt > m_log.MarkOffset() ? attachedAt : m_log.MarkOffset();
     if (log.size() <= from) return false;
     // The poll reads the line chip before it sets the bridge ready, and while it updates the
     // tray icon in between, Kestrel already takes sent messages: a notification sent on the
@@ -134,7 +136,7 @@ KestrelInstance* Runner::Instance(const std::string& name, std::string* seen) {
 }
 
 std::string Runner::LastCommands(size_t n) {
-    const std::vector<SkypeCommand>& all = m_skype.Commands();
+    const std::vector<SkypeCommand> all = m_skype.Commands();
     std::string out;
     const size_t from = all.size() > n ? all.size() - n : 0;
     for (size_t i = from; i < all.size(); ++i) {
@@ -241,12 +243,12 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         *expected =
             "a discovery from a window of class \"Skype-API-Test-...\" within " + Seconds(step.ms);
         const bool got =
-            WaitFor(step.ms, [&] { return m_skype.Discoveries().size() > m_discoveriesTaken; });
+            WaitFor(step.ms, [&] { return m_skype.DiscoveryCount() > m_discoveriesTaken; });
         if (!got) {
             *seen = "no discovery";
             return false;
         }
-        const SkypeDiscovery& d = m_skype.Discoveries()[m_discoveriesTaken++];
+        const SkypeDiscovery d = m_skype.Discovery(m_discoveriesTaken++);
         if (d.className.compare(0, 15, "Skype-API-Test-") != 0 || d.className.size() != 51) {
             *expected = "class \"Skype-API-Test-\" + a 36-character UUID";
             *seen = "class " + Quote(d.className);
@@ -282,23 +284,18 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
 
     case StepKind::SkypeAuto: m_skype.SetAuto(step.flag); return true;
 
+    case StepKind::SkypeHang: m_skype.Hang(step.ms); return true;
+
     case StepKind::ExpectSkype: {
         *expected = "command " + Quote(step.text) + " (" + std::to_string(step.text.size() + 1) +
                     " bytes with its terminating zero) within " + Seconds(step.ms);
-        SkypeCommand* found = nullptr;
-        WaitFor(step.ms, [&] {
-            for (SkypeCommand& c : m_skype.Commands())
-                if (!c.matched && c.text == step.text) {
-                    found = &c;
-                    return true;
-                }
-            return false;
-        });
+        SkypeCommand claimed;
+        const SkypeCommand* found = nullptr;
+        if (WaitFor(step.ms, [&] { return m_skype.Claim(step.text, &claimed); })) found = &claimed;
         if (!found) {
             *seen = "no such command (see the last commands below)";
             return false;
         }
-        found->matched = true;
         const std::string exact = step.text + '\0';
         if (found->cbData != exact.size() || found->bytes != exact) {
             *seen = Quote(found->bytes) + " with cbData " + std::to_string(found->cbData);
@@ -318,9 +315,9 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     }
 
     case StepKind::ExpectNoSkype: {
-        const size_t before = m_skype.Commands().size();
+        const size_t before = m_skype.CommandCount();
         Pump(step.ms);
-        if (m_skype.Commands().size() != before) {
+        if (m_skype.CommandCount() != before) {
             *expected = "no command for " + Seconds(step.ms);
             *seen = "new command " + Quote(m_skype.Commands()[before].bytes);
             return false;
@@ -350,10 +347,21 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         return true;
 
     case StepKind::ExpectLab: {
-        *expected =
-            Quote(step.text) + " = " + std::to_string(step.number) + " within " + Seconds(step.ms);
+        *expected = Quote(step.text) + " = " + std::to_string(step.number) +
+                    (step.stay ? " throughout " : " within ") + Seconds(step.ms);
         bool reached = false;
         long last = 0;
+        if (step.stay) {
+            // Asked again and again for the whole time; the first other answer ends it.
+            bool broke = false;
+            WaitFor(step.ms, [&] {
+                broke = !Lab(step.text, &last, &error, true) || last != step.number;
+                return broke;
+            });
+            if (!broke && Lab(step.text, &last, &error, true) && last == step.number) return true;
+            *seen = !error.empty() ? error : "it was " + std::to_string(last);
+            return false;
+        }
         WaitFor(step.ms, [&] {
             if (!Lab(step.text, &last, &error, true)) return true;
             reached = last == step.number;
@@ -576,6 +584,40 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     case StepKind::Transcript: m_skype.SetTranscript(step.flag); return true;
 
     case StepKind::Say: Say("# " + step.text); return true;
+
+    case StepKind::ExplorerRestart: {
+        const int forgotten = ForgetTrayIcons(m_kestrels.Pids());
+        Say("  the notification area forgot " + std::to_string(forgotten) + " icon(s)");
+        if (!BroadcastTaskbarCreated(&error)) {
+            *expected = "\"TaskbarCreated\" broadcast";
+            *seen = error;
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectTrayIcons: {
+        *expected = std::to_string(step.number) + " icon(s) in the notification area within " +
+                    Seconds(step.ms);
+        size_t shown = 0;
+        if (WaitFor(step.ms, [&] {
+                shown = LookAtTray().icons.size();
+                return shown == static_cast<size_t>(step.number);
+            }))
+            return true;
+        *seen = std::to_string(shown);
+        return false;
+    }
+
+    case StepKind::TrayClick: {
+        const TrayView tray = LookAtTray();
+        if (tray.icons.empty() || !ClickTrayIcon(tray.icons.front(), step.number)) {
+            *expected = "an icon in the notification area to press";
+            *seen = tray.icons.empty() ? "none shown" : "the press could not be posted";
+            return false;
+        }
+        return true;
+    }
 
     case StepKind::Gui:
         return RunGuiStep(

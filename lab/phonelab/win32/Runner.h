@@ -1,6 +1,6 @@
-// Runs parsed scenario steps against Kestrel.exe: the Skype stand-in, the lab adapter's control
-// channel and log, and the Kestrel processes, all from one thread that keeps pumping messages
-// while it waits (Kestrel's sends to the stand-in must never find it deaf).
+// Runs parsed scenario steps against Kestrel.exe: the Skype stand-in (on a thread of its own),
+// the lab adapter's control channel and log, and the Kestrel processes. The runner's thread keeps
+// pumping its own messages while it waits, so Kestrel's broadcasts never find it deaf.
 #pragma once
 #include "../Script.h"
 #include "KestrelProcess.h"
@@ -8,6 +8,7 @@
 #include "SkypeStandIn.h"
 #include "SoundFile.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -43,6 +44,7 @@ class Runner {
     LabLog m_log;
     SoundFile m_sound;
     size_t m_discoveriesTaken = 0;
-    size_t m_attachLogOffset = 0;
-    bool m_attachedSeen = false;
+    // Written by the stand-in's thread when a client attaches.
+    std::atomic<size_t> m_attachLogOffset{0};
+    std::atomic<bool> m_attachedSeen{false};
 };

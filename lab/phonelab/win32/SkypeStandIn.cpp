@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -29,13 +30,57 @@ std::vector<std::string> Words(const std::string& text) {
 SkypeStandIn* SkypeStandIn::s_instance = nullptr;
 
 SkypeStandIn::~SkypeStandIn() {
-    if (m_apiWnd) DestroyWindow(m_apiWnd);
-    if (m_mainWnd) DestroyWindow(m_mainWnd);
+    if (m_thread) {
+        PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
+        // A hanging stand-in ends its hang first; the process ends soon after either way.
+        WaitForSingleObject(m_thread, 2000);
+        CloseHandle(m_thread);
+    }
+    if (m_wake) CloseHandle(m_wake);
     if (s_instance == this) s_instance = nullptr;
 }
 
 bool SkypeStandIn::Create(std::string* error) {
     s_instance = this;
+    m_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!m_wake || !started) {
+        *error = "cannot make the stand-in's events";
+        return false;
+    }
+    StartData start = {this, started, false};
+    m_thread = CreateThread(nullptr, 0, ThreadMain, &start, 0, &m_threadId);
+    if (!m_thread) {
+        CloseHandle(started);
+        *error = "cannot start the stand-in's thread";
+        return false;
+    }
+    WaitForSingleObject(started, INFINITE);
+    CloseHandle(started);
+    if (!start.ok) {
+        *error = m_createError;
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+        return false;
+    }
+    return true;
+}
+
+DWORD WINAPI SkypeStandIn::ThreadMain(LPVOID param) {
+    StartData* start = static_cast<StartData*>(param);
+    SkypeStandIn* self = start->self;
+    // The thread's message queue exists before anyone posts to it.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    const bool ok = self->MakeWindows(&self->m_createError);
+    start->ok = ok;
+    SetEvent(start->started); // *start is gone from here on
+    if (ok) self->Loop();
+    return 0;
+}
+
+bool SkypeStandIn::MakeWindows(std::string* error) {
     m_discoverMsg = RegisterWindowMessageA("SkypeControlAPIDiscover");
     m_attachMsg = RegisterWindowMessageA("SkypeControlAPIAttach");
     HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -67,10 +112,120 @@ bool SkypeStandIn::Create(std::string* error) {
     return true;
 }
 
+void SkypeStandIn::Loop() {
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                DestroyWindow(m_apiWnd);
+                DestroyWindow(m_mainWnd);
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        RunJobs();
+        SendPending();
+        MsgWaitForMultipleObjects(1, &m_wake, FALSE, INFINITE, QS_ALLINPUT);
+    }
+}
+
+bool SkypeStandIn::OnStandInThread(std::function<void()> work, bool wait) {
+    auto job = std::make_shared<Job>();
+    job->work = std::move(work);
+    if (wait) job->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.push_back(job);
+    }
+    SetEvent(m_wake);
+    if (!wait) return true;
+    // The caller's own windows keep answering meanwhile (Kestrel broadcasts to every
+    // top-level window, and a deaf one would hold it up).
+    const uint64_t deadline = ElapsedMs() + 120000;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const uint64_t now = ElapsedMs();
+        if (now >= deadline) return WaitForSingleObject(job->done, 0) == WAIT_OBJECT_0;
+        const DWORD slice = static_cast<DWORD>(deadline - now < 100 ? deadline - now : 100);
+        if (MsgWaitForMultipleObjects(1, &job->done, FALSE, slice, QS_ALLINPUT) == WAIT_OBJECT_0)
+            return true;
+    }
+}
+
+void SkypeStandIn::RunJobs() {
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_jobs.empty()) return;
+            job = m_jobs.front();
+            m_jobs.pop_front();
+        }
+        job->work();
+        if (job->done) SetEvent(job->done);
+    }
+}
+
 void SkypeStandIn::SetAttachSequence(const std::vector<long>& statuses) {
     if (statuses.empty()) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_attachSequence = statuses;
     m_discoveryCount = 0;
+}
+
+void SkypeStandIn::Deny(long count) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_denyLeft = count;
+}
+
+void SkypeStandIn::SetAuto(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_auto = on;
+}
+
+void SkypeStandIn::Hang(unsigned ms) {
+    OnStandInThread([ms] { Sleep(ms); }, false);
+}
+
+std::vector<SkypeCommand> SkypeStandIn::Commands() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_commands;
+}
+
+size_t SkypeStandIn::CommandCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_commands.size();
+}
+
+bool SkypeStandIn::Claim(const std::string& text, SkypeCommand* found) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (SkypeCommand& c : m_commands)
+        if (!c.matched && c.text == text) {
+            c.matched = true;
+            *found = c;
+            return true;
+        }
+    return false;
+}
+
+size_t SkypeStandIn::DiscoveryCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_discoveries.size();
+}
+
+SkypeDiscovery SkypeStandIn::Discovery(size_t index) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return index < m_discoveries.size() ? m_discoveries[index] : SkypeDiscovery();
+}
+
+HWND SkypeStandIn::AttachedClient() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_attached;
 }
 
 LRESULT CALLBACK SkypeStandIn::ApiProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -94,6 +249,7 @@ void SkypeStandIn::OnDiscover(HWND client) {
     char name[256] = "";
     if (client && IsWindow(client)) GetClassNameA(client, name, sizeof name);
     d.className = name;
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_discoveries.push_back(d);
     if (m_transcript) Say("Kestrel -> Skype: discover from " + Printable(d.className));
     if (!client || !IsWindow(client)) {
@@ -110,6 +266,7 @@ void SkypeStandIn::OnDiscover(HWND client) {
     p.attach = true;
     p.client = client;
     p.status = m_attachSequence[at];
+    lock.unlock();
     m_pending.push_back(p);
 }
 
@@ -137,6 +294,7 @@ LRESULT SkypeStandIn::OnCopyData(HWND from, const COPYDATASTRUCT* cds) {
     else if (c.text.size() + 1 != c.cbData)
         Finding("command \"" + Printable(c.bytes) + "\" has " + std::to_string(c.cbData) +
                 " bytes, its text " + std::to_string(c.text.size()));
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (from != m_attached)
         Finding("command from a window that is not the attached client (wParam " +
                 std::to_string(reinterpret_cast<uintptr_t>(from)) + ")");
@@ -148,15 +306,18 @@ LRESULT SkypeStandIn::OnCopyData(HWND from, const COPYDATASTRUCT* cds) {
         Say("Kestrel -> Skype: " + Printable(c.text) + " (" + std::to_string(c.cbData) + " bytes)" +
             (c.denied ? " -- denied" : ""));
     m_commands.push_back(c);
+    const bool reply = !c.denied && m_auto;
+    const HWND client = m_attached;
+    lock.unlock();
     if (c.denied) return FALSE;
-    if (m_auto) AutoReply(c.text);
+    if (reply) AutoReply(client, c.text);
     return TRUE;
 }
 
-void SkypeStandIn::AutoReply(const std::string& text) {
+void SkypeStandIn::AutoReply(HWND client, const std::string& text) {
     const std::vector<std::string> w = Words(text);
     Pending p;
-    p.client = m_attached;
+    p.client = client;
     if (w.size() == 2 && w[0] == "CALL") {
         p.text = "CALL " + std::to_string(m_nextCallId++) + " STATUS ROUTING";
     } else if (w.size() == 5 && w[0] == "SET" && w[1] == "CALL" && w[3] == "STATUS" &&
@@ -198,11 +359,22 @@ void SkypeStandIn::SendPending() {
 }
 
 bool SkypeStandIn::SendAttach(long status, std::string* error) {
-    if (m_discoveries.empty()) {
+    const HWND client = DiscoveryCount() ? Discovery(DiscoveryCount() - 1).client : nullptr;
+    if (!client) {
         *error = "no client has sent a discovery yet";
         return false;
     }
-    return DoSendAttach(m_discoveries.back().client, status, error);
+    auto result = std::make_shared<std::pair<bool, std::string>>(false, "");
+    if (!OnStandInThread(
+            [this, result, client, status] {
+                result->first = DoSendAttach(client, status, &result->second);
+            },
+            true)) {
+        *error = "the Skype stand-in did not get to send the attach message";
+        return false;
+    }
+    *error = result->second;
+    return result->first;
 }
 
 bool SkypeStandIn::DoSendAttach(HWND client, long status, std::string* error) {
@@ -217,18 +389,32 @@ bool SkypeStandIn::DoSendAttach(HWND client, long status, std::string* error) {
         return false;
     }
     if (status == 0) {
-        m_attached = client;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_attached = client;
+        }
         if (onAttached) onAttached(client);
     }
     return true;
 }
 
 bool SkypeStandIn::SendNotification(const std::string& text, std::string* error) {
-    if (!m_attached) {
+    const HWND client = AttachedClient();
+    if (!client) {
         *error = "no client is attached";
         return false;
     }
-    return DoSendNotification(m_attached, text, error);
+    auto result = std::make_shared<std::pair<bool, std::string>>(false, "");
+    if (!OnStandInThread(
+            [this, result, client, text] {
+                result->first = DoSendNotification(client, text, &result->second);
+            },
+            true)) {
+        *error = "the Skype stand-in did not get to send \"" + Printable(text) + "\"";
+        return false;
+    }
+    *error = result->second;
+    return result->first;
 }
 
 bool SkypeStandIn::DoSendNotification(HWND client, const std::string& text, std::string* error) {

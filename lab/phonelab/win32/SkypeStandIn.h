@@ -1,12 +1,21 @@
 // The Skype desktop client as Kestrel sees it: a main window of Skype's class, an API window
 // that answers discoveries with attach messages, records every command and sends
 // notifications, and a small model of calls that answers commands the way Skype would.
+//
+// The windows live on a thread of their own, as a client's windows live in a process of their
+// own: the scenario runner keeps going while the stand-in is busy or hangs (Hang), and Kestrel's
+// sends to it are answered whatever the runner is doing. Every Skype message goes in or out on
+// that thread; the runner asks for sends and reads the record through the calls below, from
+// any thread.
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,31 +45,39 @@ class SkypeStandIn {
     SkypeStandIn& operator=(const SkypeStandIn&) = delete;
     ~SkypeStandIn();
 
+    // Starts the stand-in's thread and makes its windows there.
     bool Create(std::string* error);
 
     // Answers to successive discoveries; the last one repeats.
     void SetAttachSequence(const std::vector<long>& statuses);
-    void Deny(long count) { m_denyLeft = count; }
-    void SetAuto(bool on) { m_auto = on; }
+    void Deny(long count);
+    void SetAuto(bool on);
     void SetTranscript(bool on) { m_transcript = on; }
 
     // Sends an attach message with this status now to the client that discovered last.
     bool SendAttach(long status, std::string* error);
-    // Sends a notification to the attached client (cbData = length + 1).
+    // Sends a notification to the attached client (cbData = length + 1); returns when the
+    // client has answered it.
     bool SendNotification(const std::string& text, std::string* error);
-    // Sends what the handlers queued (attach answers, automatic call replies). Call it from the
-    // top of the message loop only: sending from inside a handler would nest into Kestrel.
-    void SendPending();
-    bool HasPending() const { return !m_pending.empty(); }
+    // The stand-in stops taking messages for ms, as a hung client does: whoever sends to its
+    // windows waits. Returns at once.
+    void Hang(unsigned ms);
 
-    std::vector<SkypeCommand>& Commands() { return m_commands; }
-    const std::vector<SkypeDiscovery>& Discoveries() const { return m_discoveries; }
-    HWND AttachedClient() const { return m_attached; }
-    HWND ApiWindow() const { return m_apiWnd; }
+    // The record, safe from any thread.
+    std::vector<SkypeCommand> Commands();
+    size_t CommandCount();
+    // Marks the oldest command with this exact text that no step has claimed yet as claimed
+    // and copies it to *found; false when there is none.
+    bool Claim(const std::string& text, SkypeCommand* found);
+    size_t DiscoveryCount();
+    SkypeDiscovery Discovery(size_t index);
+    HWND AttachedClient();
 
-    // Called after an attach with status 0 has been handled by the client.
+    // Called on the stand-in's thread after an attach with status 0 has been handled by the
+    // client. Set before Create.
     std::function<void(HWND client)> onAttached;
-    // Size of the sound output now, stamped on every command (unset: 0).
+    // Size of the sound output now, stamped on every command (unset: 0); called on the
+    // stand-in's thread. Set before Create.
     std::function<size_t()> soundSize;
 
   private:
@@ -70,30 +87,62 @@ class SkypeStandIn {
         long status = 0;
         std::string text;
     };
+    struct Job {
+        std::function<void()> work;
+        HANDLE done = nullptr;
+        ~Job() {
+            if (done) CloseHandle(done);
+        }
+    };
+    struct StartData {
+        SkypeStandIn* self;
+        HANDLE started;
+        bool ok;
+    };
+    static DWORD WINAPI ThreadMain(LPVOID start);
     static LRESULT CALLBACK ApiProc(HWND, UINT, WPARAM, LPARAM);
+    bool MakeWindows(std::string* error);
+    void Loop();
+    // Runs work on the stand-in's thread; waits (taking the caller's own messages meanwhile)
+    // until it has run when wait is set.
+    bool OnStandInThread(std::function<void()> work, bool wait);
+    void RunJobs();
+    // Sends what the handlers queued (attach answers, automatic call replies). Only from the
+    // top of the stand-in's loop: sending from inside a handler would nest into Kestrel.
+    void SendPending();
     LRESULT OnCopyData(HWND from, const COPYDATASTRUCT* cds);
     void OnDiscover(HWND client);
-    void AutoReply(const std::string& text);
+    void AutoReply(HWND client, const std::string& text);
     void NoteStatus(const std::string& text);
     bool DoSendAttach(HWND client, long status, std::string* error);
     bool DoSendNotification(HWND client, const std::string& text, std::string* error);
 
     static SkypeStandIn* s_instance;
-    UINT m_discoverMsg = 0;
-    UINT m_attachMsg = 0;
-    HWND m_mainWnd = nullptr;
-    HWND m_apiWnd = nullptr;
+    HANDLE m_thread = nullptr;
+    DWORD m_threadId = 0;
+    HANDLE m_wake = nullptr;
+    std::string m_createError;
+    std::atomic<bool> m_transcript{false};
+
+    // Shared with the runner's thread, under m_mutex.
+    std::mutex m_mutex;
+    std::deque<std::shared_ptr<Job>> m_jobs;
+    std::vector<SkypeCommand> m_commands;
+    std::vector<SkypeDiscovery> m_discoveries;
     HWND m_attached = nullptr;
     std::vector<long> m_attachSequence{0};
     size_t m_discoveryCount = 0;
     long m_denyLeft = 0;
     bool m_auto = true;
-    bool m_transcript = false;
+
+    // The stand-in's thread only.
+    UINT m_discoverMsg = 0;
+    UINT m_attachMsg = 0;
+    HWND m_mainWnd = nullptr;
+    HWND m_apiWnd = nullptr;
     bool m_sending = false;
     int m_nextCallId = 101;
     std::set<std::string> m_ringingIn; // incoming calls announced RINGING, not yet taken
     std::set<std::string> m_outgoing; // calls that went out (ROUTING): their RINGING is the far end
     std::deque<Pending> m_pending;
-    std::vector<SkypeCommand> m_commands;
-    std::vector<SkypeDiscovery> m_discoveries;
 };

@@ -84,6 +84,7 @@ TEST(GuiScript, ActionsAndExpectations) {
     s = Parse("gui type \"Recorder Box\" 1066 \"my take\"");
     EXPECT_EQ("my take", s.text);
     EXPECT_EQ(GuiTarget::Screen, Parse("gui screenshot screen all.png").target);
+    EXPECT_EQ(GuiTarget::Tray, Parse("gui screenshot tray icons.png").target);
 }
 
 TEST(GuiScript, MalformedLinesAreRefusedWithTheirReason) {

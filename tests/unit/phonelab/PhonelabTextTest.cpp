@@ -99,6 +99,10 @@ TEST(PhonelabScript, StepsBecomeWhatTheRunnerDoes) {
     s = ParseOk(p, "skype status 17 INPROGRESS");
     EXPECT_EQ(s.text, "CALL 17 STATUS INPROGRESS");
 
+    s = ParseOk(p, "skype hang 6.5s");
+    EXPECT_EQ(s.kind, StepKind::SkypeHang);
+    EXPECT_EQ(s.ms, 6500u);
+
     s = ParseOk(p, "attach 1 32769 0");
     EXPECT_EQ(s.kind, StepKind::Attach);
     EXPECT_EQ(s.numbers, (std::vector<long>{1, 32769, 0}));
@@ -136,6 +140,44 @@ TEST(PhonelabScript, StepsBecomeWhatTheRunnerDoes) {
     s = ParseOk(p, "kestrel tray right");
     EXPECT_EQ(s.kind, StepKind::KestrelTray);
     EXPECT_EQ(s.number, 0x0204);
+
+    // A value that must hold for a while, not just be reached.
+    s = ParseOk(p, "expect lab \"line?\" = 1 for 4s");
+    EXPECT_EQ(s.kind, StepKind::ExpectLab);
+    EXPECT_TRUE(s.stay);
+    EXPECT_EQ(s.ms, 4000u);
+    EXPECT_FALSE(ParseOk(p, "expect lab \"line?\" = 1 within 4s").stay);
+}
+
+TEST(PhonelabScript, NotificationAreaSteps) {
+    ScriptParser p;
+    EXPECT_EQ(ParseOk(p, "explorer restart").kind, StepKind::ExplorerRestart);
+    Step s = ParseOk(p, "expect tray icons 1 within 5s");
+    EXPECT_EQ(s.kind, StepKind::ExpectTrayIcons);
+    EXPECT_EQ(s.number, 1);
+    EXPECT_EQ(s.ms, 5000u);
+    s = ParseOk(p, "tray click right");
+    EXPECT_EQ(s.kind, StepKind::TrayClick);
+    EXPECT_EQ(s.number, 0x0204); // WM_RBUTTONDOWN
+    EXPECT_EQ(ParseOk(p, "tray click left").number, 0x0201);
+
+    const struct {
+        const char* line;
+        const char* says;
+    } bad[] = {
+        {"explorer", "'restart'"},
+        {"explorer crash", "'restart'"},
+        {"expect tray icons -1 within 5s", "must not be negative"},
+        {"expect tray icon 1 within 5s", "'icons'"},
+        {"expect tray icons 1", "'within'"},
+        {"tray click middle", "left or right"},
+        {"tray left", "'click'"},
+        {"expect lab \"line?\" = 1 during 4s", "'within' or 'for'"},
+        {"start kestrel as tray", "cannot name"},
+    };
+    for (const auto& c : bad)
+        EXPECT_NE(ParseError(c.line).find(c.says), std::string::npos)
+            << c.line << " -> " << ParseError(c.line);
 }
 
 TEST(PhonelabScript, SoundAndFileSteps) {
@@ -253,6 +295,9 @@ TEST(PhonelabScript, MalformedLinesSayWhatWasWanted) {
         {"attach", "at least one"},
         {"expect log order \"a\" within 1s", "two texts"},
         {"skype auto maybe", "'off'"},
+        {"skype hang", "duration"},
+        {"skype hang 5", "duration"},
+        {"skype sleep 5s", "hang after 'skype'"},
         {"pstn ring loud", "on or off"},
         {"product cafe", "product id"},
         {"frobnicate", "unknown step"},
