@@ -364,9 +364,12 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             if (!c.Duration(&s.ms)) return false;
         } else if (c.Accept("lab")) {
             s.kind = StepKind::ExpectLab;
-            if (!c.Quoted(&s.text, "a control command") || !c.Expect("=") ||
-                !c.Integer(&s.number, "the value"))
-                return false;
+            if (!c.Quoted(&s.text, "a control command")) return false;
+            if (c.Accept("!="))
+                s.flag = true;
+            else if (!c.Accept("="))
+                return c.Fail("expected '=' or '!='");
+            if (!c.Integer(&s.number, "the value")) return false;
             if (c.Accept("for"))
                 s.stay = true;
             else if (!c.Accept("within"))

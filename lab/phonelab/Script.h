@@ -29,6 +29,7 @@
 //   pstn ring on|off                 pstn line busy|idle            unplug      plug
 //   lab "<command>"                  expect lab "<command>" = <value> within <d>
 //                                    expect lab "<command>" = <value> for <d>  (stays so)
+//                                    (!= instead of =: any other value)
 //   log mark                         (log expectations look only behind the mark)
 //   sound mark                       (sound expectations look only behind the mark)
 //   expect sound within <d>          expect no sound for <d>
@@ -72,7 +73,8 @@ enum class StepKind {
     ExpectNoSkype,    // ms
     Lab,              // text = control command
     PhoneDial,        // text = digits
-    ExpectLab,        // text = control command, number = value, ms, stay = must hold for ms
+    ExpectLab,        // text = control command, number = value, ms, stay = must hold for ms,
+                      // flag = any value but number
     ExpectPhone,      // flag = ringing (else silent), stay = must hold for ms
     ExpectLog,        // text, ms, flag = absent (expect no log)
     ExpectLogOrder,   // texts, ms

@@ -347,31 +347,26 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         return true;
 
     case StepKind::ExpectLab: {
-        *expected = Quote(step.text) + " = " + std::to_string(step.number) +
+        *expected = Quote(step.text) + (step.flag ? " != " : " = ") + std::to_string(step.number) +
                     (step.stay ? " throughout " : " within ") + Seconds(step.ms);
-        bool reached = false;
         long last = 0;
+        bool answered = true;
+        auto holds = [&] {
+            answered = Lab(step.text, &last, &error, true);
+            return answered && (last == step.number) != step.flag;
+        };
+        bool ok;
         if (step.stay) {
             // Asked again and again for the whole time; the first other answer ends it.
-            bool broke = false;
-            WaitFor(step.ms, [&] {
-                broke = !Lab(step.text, &last, &error, true) || last != step.number;
-                return broke;
-            });
-            if (!broke && Lab(step.text, &last, &error, true) && last == step.number) return true;
-            *seen = !error.empty() ? error : "it was " + std::to_string(last);
-            return false;
+            ok = !WaitFor(step.ms, [&] { return !holds(); }) && holds();
+        } else {
+            ok = WaitFor(step.ms, [&] { return holds() || !answered; }) && answered;
         }
-        WaitFor(step.ms, [&] {
-            if (!Lab(step.text, &last, &error, true)) return true;
-            reached = last == step.number;
-            return reached;
-        });
-        if (!reached)
-            *seen = !error.empty() ? error
-                    : last == -1   ? "last answer -1 (also the answer to an unknown command)"
-                                   : "last answer " + std::to_string(last);
-        return reached;
+        if (!ok)
+            *seen = !answered    ? error
+                    : last == -1 ? "last answer -1 (also the answer to an unknown command)"
+                                 : "last answer " + std::to_string(last);
+        return ok;
     }
 
     case StepKind::ExpectPhone: {

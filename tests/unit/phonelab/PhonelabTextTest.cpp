@@ -147,6 +147,10 @@ TEST(PhonelabScript, StepsBecomeWhatTheRunnerDoes) {
     EXPECT_TRUE(s.stay);
     EXPECT_EQ(s.ms, 4000u);
     EXPECT_FALSE(ParseOk(p, "expect lab \"line?\" = 1 within 4s").stay);
+    s = ParseOk(p, "expect lab \"line?\" != 0 within 1s");
+    EXPECT_TRUE(s.flag);
+    EXPECT_EQ(s.number, 0);
+    EXPECT_FALSE(ParseOk(p, "expect lab \"line?\" = 0 within 1s").flag);
 }
 
 TEST(PhonelabScript, NotificationAreaSteps) {
@@ -173,6 +177,7 @@ TEST(PhonelabScript, NotificationAreaSteps) {
         {"tray click middle", "left or right"},
         {"tray left", "'click'"},
         {"expect lab \"line?\" = 1 during 4s", "'within' or 'for'"},
+        {"expect lab \"line?\" == 1 within 4s", "'=' or '!='"},
         {"start kestrel as tray", "cannot name"},
     };
     for (const auto& c : bad)
