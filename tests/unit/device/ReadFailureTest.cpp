@@ -1,0 +1,186 @@
+// A failed read tells nothing about the adapter. The analogue-telephone families act only on
+// values they really read: a glitch on the bus during a call costs no bring-up, no false hook
+// and no lost key, while a chip that really was reset is still set up again.
+#include "DeviceTestSupport.h"
+#include "device/KwUsb2Gateway.h"
+#include "device/KwUsb2Phone.h"
+#include "device/KwUsbPhone.h"
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+struct Family {
+    const char* name;
+    std::function<std::unique_ptr<PhoneDevice>()> make;
+};
+
+// The families whose poll looks for a line chip found in its reset state.
+const Family kResetWatchers[] = {
+    {"KwUsbPhone", [] { return std::make_unique<KwUsbPhone>(0); }},
+    {"KwUsbPhone pcm 1", [] { return std::make_unique<KwUsbPhone>(1); }},
+    {"KwUsb2Phone", [] { return std::make_unique<KwUsb2Phone>(0); }},
+    {"KwUsb2PhoneRelay", [] { return std::make_unique<KwUsb2PhoneRelay>(); }},
+};
+
+// Every family that reads hook changes and digits from the line chip itself.
+const Family kSlicPollers[] = {
+    {"KwUsbPhone", [] { return std::make_unique<KwUsbPhone>(0); }},
+    {"KwUsb2Phone", [] { return std::make_unique<KwUsb2Phone>(0); }},
+    {"KwUsb2Gateway", [] { return std::make_unique<KwUsb2Gateway>(); }},
+};
+
+// Bring-ups since the record was cleared, counted by their first write, which nothing else makes.
+int BringUps(LabAdapter& lab) {
+    int count = 0;
+    for (const LabRegWrite& w : lab.SlicDirectWrites())
+        if (w == LabRegWrite{67, 0x17}) ++count;
+    return count;
+}
+
+int LineFeedWrites(LabAdapter& lab) {
+    int count = 0;
+    for (const LabRegWrite& w : lab.SlicDirectWrites())
+        if (w.reg == 64) ++count;
+    return count;
+}
+
+class ReadFailureTest : public LabDeviceTest {
+  protected:
+    // A phone of the family brought up on the lab, its receiver lifted and the lift taken: a
+    // call is going on. The record is cleared.
+    std::unique_ptr<PhoneDevice> InCall(const Family& family, LabAdapter& adapter) {
+        std::unique_ptr<PhoneDevice> phone = family.make();
+        phone->Initialize();
+        adapter.LiftReceiver();
+        EXPECT_EQ(1, phone->PollEvent());
+        EXPECT_EQ(kEventOffHook, phone->lastEvent);
+        adapter.ClearCalls();
+        return phone;
+    }
+};
+
+} // namespace
+
+TEST_F(ReadFailureTest, AFailedReadDuringACallIsNoReset) {
+    struct Case {
+        const char* name;
+        std::function<void(LabAdapter&)> fail;
+    };
+    const Case cases[] = {
+        {"line feed once", [](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, 64, 1); }},
+        // The look again 50 ms later fails as well: a short outage, not a reset.
+        {"line feed at both looks",
+         [](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, 64, 2); }},
+        {"loopback at both looks", [](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, 8, 2); }},
+        {"both registers at both looks",
+         [](LabAdapter& l) {
+             l.FailReads(LabTarget::SlicDirect, 8, 2);
+             l.FailReads(LabTarget::SlicDirect, 64, 2);
+         }},
+        {"every line-chip read", [](LabAdapter& l) { l.FailNext(VC_SLIC_READ_DIRECT, 8); }},
+    };
+    for (const Family& family : kResetWatchers) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ": " + c.name);
+            LabAdapter fresh;
+            SetCurrentLabAdapter(&fresh);
+            std::unique_ptr<PhoneDevice> phone = InCall(family, fresh);
+            c.fail(fresh);
+
+            const uint64_t before = clock.TotalSlept();
+            EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(0u, clock.TotalSlept() - before); // not even a second look
+            EXPECT_EQ(0, BringUps(fresh));
+            EXPECT_EQ(0, LineFeedWrites(fresh)); // the call's loop stays fed
+            EXPECT_EQ(0x11, fresh.SlicDirect(64));
+            EXPECT_LE(fresh.CallCount(), 3);
+
+            // The call goes on: the next key arrives as usual.
+            fresh.ClearFailures();
+            fresh.PressDtmf('4');
+            EXPECT_EQ(1, phone->PollEvent());
+            EXPECT_EQ(4, phone->lastEvent);
+            SetCurrentLabAdapter(&lab);
+        }
+    }
+}
+
+TEST_F(ReadFailureTest, AChipReallyResetIsBroughtUpAgain) {
+    struct Case {
+        const char* name;
+        std::function<void(LabAdapter&)> fail; // a failure that comes with the reset
+    };
+    const Case cases[] = {
+        {"every read answers", [](LabAdapter&) {}},
+        // Either register alone, really read, shows the reset.
+        {"loopback unreadable once",
+         [](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, 8, 1); }},
+        {"line feed unreadable once",
+         [](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, 64, 1); }},
+    };
+    for (const Family& family : kResetWatchers) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ": " + c.name);
+            LabAdapter fresh;
+            SetCurrentLabAdapter(&fresh);
+            std::unique_ptr<PhoneDevice> phone = InCall(family, fresh);
+            fresh.ResetSlic();
+            c.fail(fresh);
+
+            const uint64_t before = clock.TotalSlept();
+            phone->PollEvent();
+            EXPECT_EQ(1, BringUps(fresh));
+            EXPECT_EQ(50u + 2400u, clock.TotalSlept() - before); // a second look, then bring-up
+            EXPECT_EQ(0x11, fresh.SlicDirect(64));
+            EXPECT_EQ(0, fresh.SlicDirect(8));
+
+            // Up again: the next pass is an ordinary one.
+            fresh.ClearCalls();
+            EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(3, fresh.CallCount());
+            SetCurrentLabAdapter(&lab);
+        }
+    }
+}
+
+TEST_F(ReadFailureTest, AnUnreadableEventRegisterDelaysTheEventAndNeverInventsOne) {
+    struct Case {
+        const char* name;
+        std::function<void(LabAdapter&)> stimulus;
+        int reg; // the line-chip register whose next read fails
+        int32_t event;
+    };
+    const Case cases[] = {
+        // A guess of "on hook" would end a call; the hook change is read again instead.
+        {"hook after the receiver was put down", [](LabAdapter& l) { l.ReplaceReceiver(); }, 68,
+         kEventOnHook},
+        {"hook after a lift", [](LabAdapter& l) { l.LiftReceiver(); }, 68, kEventOffHook},
+        {"digit", [](LabAdapter& l) { l.PressDtmf('7'); }, 24, 7},
+        {"hook-change flags", [](LabAdapter& l) { l.LiftReceiver(); }, 19, kEventOffHook},
+        {"digit flags", [](LabAdapter& l) { l.PressDtmf('7'); }, 20, 7},
+    };
+    for (const Family& family : kSlicPollers) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ": " + c.name);
+            LabAdapter fresh;
+            SetCurrentLabAdapter(&fresh);
+            std::unique_ptr<PhoneDevice> phone = family.make();
+            phone->Initialize();
+            if (c.event == kEventOnHook) {
+                fresh.LiftReceiver();
+                ASSERT_EQ(1, phone->PollEvent());
+            }
+            c.stimulus(fresh);
+            fresh.FailReads(LabTarget::SlicDirect, c.reg, 1);
+
+            EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(kEventNone, phone->lastEvent);
+            EXPECT_EQ(1, phone->PollEvent());
+            EXPECT_EQ(c.event, phone->lastEvent);
+            EXPECT_EQ(0, phone->PollEvent()); // once, not twice
+            SetCurrentLabAdapter(&lab);
+        }
+    }
+}
