@@ -177,6 +177,7 @@ int KwUsbPhone::Initialize() {
 }
 
 int KwUsbPhone::InitializeSlic(int pcm) {
+    slicRefused = false;
     static const DirectWrite kSetup[] = {
         {SLIC_AUTO_MANUAL, 0x17},   // automatic power alarm, battery and ring-trip handling
         {SLIC_RING_OSC_CTRL, 0x18}, // ringing cadence timers on, ringing itself off
@@ -194,7 +195,10 @@ int KwUsbPhone::InitializeSlic(int pcm) {
     if (!Write(SLIC_BATTERY_FEED, 0x01)) return 0;      // battery feed control
     if (revision <= 2) Write(SLIC_COMMON_MODE_V, 0x04); // early revisions need a lower VCM
     // Variants 1 and 2 have no converter of ours: leave it off.
-    if (variant == 1 || variant == 2) return 0;
+    if (variant == 1 || variant == 2) {
+        slicRefused = true;
+        return 0;
+    }
 
     PowerUpConverter();
     CheckPowerLeakage();
@@ -318,7 +322,7 @@ bool KwUsbPhone::SlicLooksReset() {
     const bool loopbackRead = SlicReadDirect(SLIC_LOOPBACK, &loopback) != 0;
     const bool linefeedRead = SlicReadDirect(SLIC_LINEFEED, &linefeed) != 0;
     if (loopbackRead && loopback == kSlicResetLoopback) return true;
-    return linefeedRead && linefeed == kLinefeedOpen;
+    return linefeedRead && linefeed == kLinefeedOpen && !slicRefused;
 }
 
 int KwUsbPhone::PollEvent() {

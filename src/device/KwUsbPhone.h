@@ -91,6 +91,9 @@ class KwUsbPhone : public PhoneDevice {
   private:
     // Whether the line chip shows its reset state, judged on values really read.
     bool SlicLooksReset();
+    // The chip refused its bring-up (variants 1 and 2): its line feed stays open, so an open
+    // line feed is no sign of a reset; only the loopback's power-on value is.
+    bool slicRefused = false;
 };
 
 // The variant with an auxiliary relay. The system does not set this adapter up: its Initialize

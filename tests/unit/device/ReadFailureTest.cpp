@@ -1,6 +1,7 @@
 // A failed read tells nothing about the adapter. The analogue-telephone families act only on
 // values they really read: a glitch on the bus during a call costs no bring-up, no false hook
-// and no lost key, while a chip that really was reset is still set up again.
+// and no lost key; a line chip that refused its bring-up is not taken for a reset one on every
+// pass, while a chip that really was reset is still set up again.
 #include "DeviceTestSupport.h"
 #include "device/KwUsb2Gateway.h"
 #include "device/KwUsb2Phone.h"
@@ -137,6 +138,47 @@ TEST_F(ReadFailureTest, AChipReallyResetIsBroughtUpAgain) {
             EXPECT_EQ(0, fresh.SlicDirect(8));
 
             // Up again: the next pass is an ordinary one.
+            fresh.ClearCalls();
+            EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(3, fresh.CallCount());
+            SetCurrentLabAdapter(&lab);
+        }
+    }
+}
+
+TEST_F(ReadFailureTest, AChipThatRefusedItsBringUpIsNotSetUpOnEveryPass) {
+    for (const Family& family : kResetWatchers) {
+        for (int variant : {1, 2}) {
+            SCOPED_TRACE(std::string(family.name) + ", variant " + std::to_string(variant));
+            LabAdapter fresh;
+            SetCurrentLabAdapter(&fresh);
+            LabSlicConfig chip;
+            chip.variant = variant;
+            fresh.ConfigureSlic(chip);
+            std::unique_ptr<PhoneDevice> phone = family.make();
+            phone->Initialize();
+            ASSERT_EQ(0, fresh.SlicDirect(64)); // refused: the line feed stays open
+            fresh.ClearCalls();
+
+            const uint64_t before = clock.TotalSlept();
+            for (int pass = 0; pass < 5; ++pass)
+                EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(0u, clock.TotalSlept() - before);
+            EXPECT_EQ(0, BringUps(fresh));
+            EXPECT_EQ(5 * 3, fresh.CallCount()); // loopback, line feed, interrupt pin
+
+            // The hook interrupts it did enable still report the telephone.
+            fresh.LiftReceiver();
+            EXPECT_EQ(1, phone->PollEvent());
+            EXPECT_EQ(kEventOffHook, phone->lastEvent);
+
+            // Reset behind our back, its loopback is back at the power-on value: set up again,
+            // once.
+            fresh.ResetSlic();
+            fresh.ClearCalls();
+            EXPECT_EQ(0, phone->PollEvent());
+            EXPECT_EQ(1, BringUps(fresh));
+            EXPECT_EQ(0, fresh.SlicDirect(8));
             fresh.ClearCalls();
             EXPECT_EQ(0, phone->PollEvent());
             EXPECT_EQ(3, fresh.CallCount());
