@@ -74,11 +74,10 @@ int KwUsb2Gateway::PollEvent() {
     int status3 = 0;
     if (!SlicReadDirect(SLIC_IRQ_STATUS2, &status2)) return 0;
     if (!SlicReadDirect(SLIC_IRQ_STATUS3, &status3)) return 0;
+    // An event counts once its own flag is cleared; a flag that stays set is found again.
     const int cleared2 = SlicWriteDirect(SLIC_IRQ_STATUS2, status2);
     const int cleared3 = SlicWriteDirect(SLIC_IRQ_STATUS3, status3);
-    if (!cleared2 || !cleared3) return 0;
-
-    if (status2 & kHookChangeFlags) return ReadEvent(Unread::Hook);
-    if (status3 & kDtmfFlag) return ReadEvent(Unread::Digit);
+    if (status2 & kHookChangeFlags) return cleared2 ? ReadEvent(Unread::Hook) : 0;
+    if (status3 & kDtmfFlag) return cleared3 ? ReadEvent(Unread::Digit) : 0;
     return 0;
 }

@@ -355,16 +355,17 @@ int KwUsbPhone::PollEvent() {
         dtmfRead = SlicReadDirect(SLIC_DTMF_DECODE, &dtmf) != 0;
     }
 
-    // Writing the flags back clears them; a digit that came with a hook change is dropped.
+    // Writing the flags back clears them; a digit whose flag is cleared with a hook change is
+    // dropped. An event counts once its own flag is cleared: a flag that stays set is found
+    // again by the next poll, a cleared one never, so neither is reported twice or lost.
     const int cleared2 = Write(SLIC_IRQ_STATUS2, status2);
     const int cleared3 = Write(SLIC_IRQ_STATUS3, status3);
-    if (!cleared2 || !cleared3) return 0;
-
     if (hookChange) {
+        if (!cleared2) return 0;
         Pause(kHookSettleMs);
         return ReadEvent(Unread::Hook);
     }
-    if (!digit) return 0;
+    if (!digit || !cleared3) return 0;
     if (!dtmfRead) {
         unread = Unread::Digit;
         return 0;

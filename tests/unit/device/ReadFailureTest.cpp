@@ -7,8 +7,11 @@
 #include "device/KwUsb2Phone.h"
 #include "device/KwUsbPhone.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -47,8 +50,54 @@ int LineFeedWrites(LabAdapter& lab) {
     return count;
 }
 
+// Requests failed before they reach the lab: the next writes of one line-chip register, and a
+// seeded share of every register request (codes 2 to 6).
+struct Glitches {
+    int writeReg = -1;
+    int writes = 0;
+    uint32_t threshold = 0; // out of 2^32
+    std::mt19937 random;
+    int failed = 0;
+
+    void FailRandom(double fraction, uint32_t seed) {
+        threshold = static_cast<uint32_t>(fraction * 4294967296.0);
+        random.seed(seed);
+    }
+};
+Glitches glitches;
+
+int GlitchyEntry(int code, int param, void* pointer) {
+    Glitches& g = glitches;
+    bool fail = false;
+    if (code == VC_SLIC_WRITE_DIRECT && param == g.writeReg && g.writes > 0) {
+        --g.writes;
+        fail = true;
+    }
+    if (code >= VC_REGISTER_REQUEST && code <= VC_SLIC_WRITE_INDIRECT && g.threshold &&
+        g.random() < g.threshold)
+        fail = true;
+    if (!fail) return LabVaVoRarCall(code, param, pointer);
+    ++g.failed;
+    return 0;
+}
+
+// The key an event stands for: digits, '*', '#', 'H' for a hook change.
+char EventChar(int32_t event) {
+    if (event >= 0 && event <= 9) return static_cast<char>('0' + event);
+    if (event == kEventStar) return '*';
+    if (event == kEventHash) return '#';
+    if (event == kEventOnHook || event == kEventOffHook) return 'H';
+    return '?';
+}
+
 class ReadFailureTest : public LabDeviceTest {
   protected:
+    void SetUp() override {
+        LabDeviceTest::SetUp();
+        glitches = Glitches();
+        SetDeviceLibrary(nullptr, GlitchyEntry);
+    }
+
     // A phone of the family brought up on the lab, its receiver lifted and the lift taken: a
     // call is going on. The record is cleared.
     std::unique_ptr<PhoneDevice> InCall(const Family& family, LabAdapter& adapter) {
@@ -187,21 +236,35 @@ TEST_F(ReadFailureTest, AChipThatRefusedItsBringUpIsNotSetUpOnEveryPass) {
     }
 }
 
-TEST_F(ReadFailureTest, AnUnreadableEventRegisterDelaysTheEventAndNeverInventsOne) {
+TEST_F(ReadFailureTest, AnEventWhoseRegistersFailIsDelayedNeverInventedOrLost) {
+    auto failRead = [](int reg) {
+        return [reg](LabAdapter& l) { l.FailReads(LabTarget::SlicDirect, reg, 1); };
+    };
+    auto failWrite = [](int reg) {
+        return [reg](LabAdapter&) {
+            glitches.writeReg = reg;
+            glitches.writes = 1;
+        };
+    };
     struct Case {
         const char* name;
         std::function<void(LabAdapter&)> stimulus;
-        int reg; // the line-chip register whose next read fails
+        std::function<void(LabAdapter&)> fail;
         int32_t event;
     };
     const Case cases[] = {
         // A guess of "on hook" would end a call; the hook change is read again instead.
-        {"hook after the receiver was put down", [](LabAdapter& l) { l.ReplaceReceiver(); }, 68,
-         kEventOnHook},
-        {"hook after a lift", [](LabAdapter& l) { l.LiftReceiver(); }, 68, kEventOffHook},
-        {"digit", [](LabAdapter& l) { l.PressDtmf('7'); }, 24, 7},
-        {"hook-change flags", [](LabAdapter& l) { l.LiftReceiver(); }, 19, kEventOffHook},
-        {"digit flags", [](LabAdapter& l) { l.PressDtmf('7'); }, 20, 7},
+        {"hook read after the receiver was put down", [](LabAdapter& l) { l.ReplaceReceiver(); },
+         failRead(68), kEventOnHook},
+        {"hook read after a lift", [](LabAdapter& l) { l.LiftReceiver(); }, failRead(68),
+         kEventOffHook},
+        {"digit read", [](LabAdapter& l) { l.PressDtmf('7'); }, failRead(24), 7},
+        {"hook-change flags read", [](LabAdapter& l) { l.LiftReceiver(); }, failRead(19),
+         kEventOffHook},
+        {"digit flags read", [](LabAdapter& l) { l.PressDtmf('7'); }, failRead(20), 7},
+        {"hook-change flags write", [](LabAdapter& l) { l.LiftReceiver(); }, failWrite(19),
+         kEventOffHook},
+        {"digit flags write", [](LabAdapter& l) { l.PressDtmf('7'); }, failWrite(20), 7},
     };
     for (const Family& family : kSlicPollers) {
         for (const Case& c : cases) {
@@ -215,7 +278,7 @@ TEST_F(ReadFailureTest, AnUnreadableEventRegisterDelaysTheEventAndNeverInventsOn
                 ASSERT_EQ(1, phone->PollEvent());
             }
             c.stimulus(fresh);
-            fresh.FailReads(LabTarget::SlicDirect, c.reg, 1);
+            c.fail(fresh);
 
             EXPECT_EQ(0, phone->PollEvent());
             EXPECT_EQ(kEventNone, phone->lastEvent);
@@ -224,5 +287,41 @@ TEST_F(ReadFailureTest, AnUnreadableEventRegisterDelaysTheEventAndNeverInventsOn
             EXPECT_EQ(0, phone->PollEvent()); // once, not twice
             SetCurrentLabAdapter(&lab);
         }
+    }
+}
+
+TEST_F(ReadFailureTest, ACallSurvivesRandomRequestFailures) {
+    // Every key once and in order, then the receiver put down, with one register request in
+    // ten failing.
+    std::string keys;
+    for (int round = 0; round < 4; ++round)
+        keys += "0123456789*#5550199#";
+    for (const Family& family : kSlicPollers) {
+        SCOPED_TRACE(family.name);
+        LabAdapter fresh;
+        SetCurrentLabAdapter(&fresh);
+        std::unique_ptr<PhoneDevice> phone = InCall(family, fresh);
+        glitches.FailRandom(0.1, 20240611);
+        glitches.failed = 0;
+
+        std::string heard;
+        auto poll = [&] {
+            if (phone->PollEvent()) heard += EventChar(phone->lastEvent);
+        };
+        for (char key : keys) {
+            fresh.PressDtmf(key);
+            const size_t before = heard.size();
+            for (int pass = 0; pass < 50 && heard.size() == before; ++pass)
+                poll();
+        }
+        fresh.ReplaceReceiver();
+        for (int pass = 0; pass < 50; ++pass)
+            poll();
+
+        EXPECT_EQ(keys + "H", heard);
+        EXPECT_EQ(0, BringUps(fresh));
+        EXPECT_GT(glitches.failed, 50); // the failures did happen
+        glitches.FailRandom(0, 0);
+        SetCurrentLabAdapter(&lab);
     }
 }
