@@ -19,6 +19,11 @@ constexpr unsigned kRingNotifyPauseMs = 500;
 constexpr unsigned kRingOverMs = 5000;
 constexpr unsigned kLineIdleMs = 1000;
 constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after this many
+// Ringing polls seen before this long a quiet stretch belong to no ring episode. Longer than the
+// longest silence of common ring cadences (4 s: 2 s on 4 s off in North America, 1 s on 4 s off
+// in Germany and Italy), so that short bursts still add up across their silences; the same
+// stretch after which timer 7 takes an episode as over.
+constexpr uint64_t kRingQuietMs = 5000;
 constexpr int kMaxNotifyPrompts = 3;
 constexpr int kLineInUsePin = 0x10;
 
@@ -40,6 +45,14 @@ void CallControl::PstnWatch() {
     if (!WithPhone([&](PhoneDevice& p) { ringing = p.IsPstnRinging(); })) return;
 
     if (ringing) {
+        // Not necessarily consecutive (the ring-detect bit may flicker within a burst), but
+        // isolated ringing polls hours apart must never add up to a prompt or a line switch.
+        const uint64_t now = GetClock().NowMs();
+        if (now - s.lastRingPollMs > kRingQuietMs) {
+            s.ringPolls = 0;
+            s.busyRingPolls = 0;
+        }
+        s.lastRingPollMs = now;
         if (s.ringPolls > kRingPollsPerBurst) {
             s.ringPolls = 0;
             s.ringSeen = 1;
