@@ -135,6 +135,9 @@ bool CallControl::PhoneEventPass() {
         if (found) window_.PostPhoneKey(static_cast<int8_t>(key));
     }
 
+    // The stop request is read first: the removal asks for the release before the stop, so a
+    // stop seen here comes with its release request visible.
+    const bool stop = m_bStopThread != 0;
     if (m_bReleaseOnStop == 1) {
         ReleasePhone();
         m_hMixer = 0;
@@ -142,7 +145,7 @@ bool CallControl::PhoneEventPass() {
         DevClose();
         return false;
     }
-    if (m_bStopThread != 0) return false;
+    if (stop) return false;
 
     // Nothing to poll (no phone, bridge not ready): don't spin a core until there is.
     if (polled)

@@ -267,6 +267,18 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
          true,
          {Same().Sky("send:CALL +123").Dialed(""), Same().Dialed("123"), Same().Dialed("123"),
           Same().Dialed("123"), Same().Dialed("123"), Same().Dialed("123")}},
+        // Nobody can hear a call on a device that is gone: one being set up or in progress is
+        // hung up; one ringing in is left to ring in Skype, where it can still be taken. (Timer
+        // 2, the opening of an arrived device, is cancelled in any case.)
+        {"device removed (1.4)",
+         Nothing,
+         [](Bench& b) { b.cc.OnWindowMessage(WMU_DEVICE_REMOVED, 0, kProduct); },
+         false,
+         {Same().Win("kill2"),
+          To(0).Busy(0).Ring(0).Win("kill2 kill3 kill4 kill9 icon128 arm6:2000").Ph("ring0"),
+          To(0).Busy(0).Sky(kHangUp).Win("kill2 kill9 icon128 arm6:2000"),
+          To(0).Busy(0).Sky(kHangUp).Win("kill2 kill9 icon128 arm6:2000"), Same().Win("kill2"),
+          Same().Win("kill2")}},
         {"PSTN line rings (12 polls)",
          Nothing,
          [](Bench& b) {
