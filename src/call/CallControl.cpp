@@ -106,6 +106,7 @@ int CallControl::OpenPhone() {
     PhoneDevice* phone = CreatePhone(productId);
     m_pPhone = phone;
 
+    bool mixerFailed = false;
     if (phone != nullptr) {
         state_.deviceLockDeleted = 0;
         int offHook = 0;
@@ -130,9 +131,7 @@ int CallControl::OpenPhone() {
             DeviceLockGuard hold;
             m_hMixer = DevOpenMixer(&block);
         }
-        // Shown after the lock is given back: the phone event thread must not wait on it for as
-        // long as the box stays open.
-        if (m_hMixer == 0) window_.ShowMessage(kMixerFailedText, "Error", true);
+        mixerFailed = m_hMixer == 0;
 
         ChoosePromptDevice(state_);
     }
@@ -150,7 +149,12 @@ int CallControl::OpenPhone() {
     state_.pstnActive = 0;
     std::memset(state_.dialed, 0, sizeof state_.dialed);
 
-    return m_pPhone.load() != nullptr ? 1 : 0;
+    const int opened = m_pPhone.load() != nullptr ? 1 : 0;
+    // Last, and without the lock (the phone event thread must not wait on it for as long as
+    // the box stays open): the box runs a message loop, and what it handles (a call that starts
+    // ringing, the device removed, even another opening) must not be undone by the resets.
+    if (mixerFailed) window_.ShowMessage(kMixerFailedText, "Error", true);
+    return opened;
 }
 
 void CallControl::ShutDownDevice() {

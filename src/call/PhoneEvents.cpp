@@ -8,6 +8,8 @@
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -163,23 +165,26 @@ void CallControl::PhoneEventLoop() {
 
 // --- Keys and rings on the GUI thread ---------------------------------------------------------
 
+// The key handler keeps the number short enough for its "+" form and the terminator.
+static_assert(CallControl::kMaxDialed + 2 <= static_cast<int>(kDialedSize),
+              "the number with its \"+\" fits dialed");
+
 void CallControl::PlaceCall() {
     BridgeState& s = state_;
     s.dialed[sizeof s.dialed - 1] = '\0';
     const size_t length = std::strlen(s.dialed);
-    // The key handler keeps numbers short enough for the "+" and the terminator; anything
-    // longer is not sent cut short.
-    const bool fits = length + 2 <= sizeof s.dialed;
-    if (fits && length > 2) {
-        std::memmove(s.dialed + 1, s.dialed, length + 1);
+    assert(length <= static_cast<size_t>(kMaxDialed));
+    if (length > 2) {
+        // Bounded all the same: "+", the number and the terminator stay within the buffer.
+        const size_t kept = std::min(length, sizeof s.dialed - 2);
+        std::memmove(s.dialed + 1, s.dialed, kept);
         s.dialed[0] = '+';
-    } else if (fits) {
+        s.dialed[kept + 1] = '\0';
+    } else {
         PlaySpeedDialPlayback(window_, s, s.dialed);
     }
-    if (fits) {
-        FormatCommand("CALL %s", s.dialed);
-        SendCommand();
-    }
+    FormatCommand("CALL %s", s.dialed);
+    SendCommand();
     s.dialedLen = 0;
     std::memset(s.dialed, 0, sizeof s.dialed);
 }

@@ -185,6 +185,30 @@ TEST_F(DeviceLifecycleTest, RemovalReleasesThroughTheThreadAndArrivalReopens) {
     EXPECT_EQ(phones.deleted.load(), 2);
 }
 
+// The message box runs a message loop: whatever arrives while it is open happens after the
+// opening's resets, not before them.
+TEST_F(DeviceLifecycleTest, MixerMessageBoxComesAfterTheResets) {
+    UseTestPhones(false);
+    lab.SetMixerOpens(false);
+    state.bridgeReady = 1;
+    state.attachStatus = ATTACH_SUCCESS;
+
+    // A call starts ringing while the box is open.
+    window.whileMessageShown = [&] { cc->OnSkypeNotification("CALL 5 STATUS RINGING"); };
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_RINGING_IN);
+    EXPECT_EQ(state.ringing.load(), 1);
+    EXPECT_TRUE(window.Armed(TIMER_RING_OFF));
+    EXPECT_EQ(state.devicePresent.load(), 1);
+
+    // The device is unplugged while the box is open.
+    cc->ShutDownDevice();
+    window.whileMessageShown = [&] { cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C); };
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(state.devicePresent.load(), 0);
+    EXPECT_EQ(cc->m_nProductId.load(), 0);
+}
+
 // After an unplug and a replug in any order of the window's messages, timer 2 and the old
 // phone thread's release, the device ends open and polled again. The old thread is run by hand
 // (R removal, A arrival, T timer 2 if armed, X the old thread's pass).
