@@ -44,7 +44,8 @@ Cell NotApplicable() {
 
 constexpr int kStates[] = {0, 2, 3, 4, 5, 6};
 
-constexpr int32_t kProduct = 0x831C;
+// A gateway: the lab shows a busy PSTN line on its line-use pin.
+constexpr int32_t kProduct = 0xC39C;
 
 // One bridge per cell.
 struct Bench {
@@ -322,6 +323,7 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
             if (want.skip) continue;
             SCOPED_TRACE(row.event + " in state " + std::to_string(kStates[col]));
 
+            lab.SetProductId(kProduct);
             lab.SetPstnLineBusy(false);
             lab.ClearCalls();
             ResetWaveAudio();

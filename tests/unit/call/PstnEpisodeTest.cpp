@@ -1,18 +1,21 @@
-// The PSTN side in "Auto" mode, pass by pass against the lab adapter with a real USB phone:
+// The PSTN side in "Auto" mode, pass by pass against the lab adapter with a real USB gateway
+// (its pin 0x10 is the line-use detector):
 // the ring burst, the switch to the line, the notify prompts, the way back to VoIP, what counts
 // as one ring episode, and an unplug that is noticed late.
 #include "unit/call/CallTestSupport.h"
 
-#include "device/KwUsbPhone.h"
+#include "device/KwUsb2Gateway.h"
 
 namespace {
+
+constexpr int32_t kGateway = 0xC39C;
 
 class PstnEpisodeTest : public CallTest {
   protected:
     void SetUp() override {
         CallTest::SetUp();
-        lab.SetProductId(0x831C);
-        auto* phone = new KwUsbPhone(0);
+        lab.SetProductId(kGateway);
+        auto* phone = new KwUsb2Gateway();
         ASSERT_NE(phone->Initialize(), 0);
         cc->m_pPhone = phone;
         state.deviceLockDeleted = 0;
@@ -106,7 +109,7 @@ TEST_F(PstnEpisodeTest, RealCadencesStillTakeTheLine) {
 }
 
 TEST_F(PstnEpisodeTest, UnplugNoticedLateSwitchesNothing) {
-    cc->m_nProductId = 0x831C;
+    cc->m_nProductId = kGateway;
     lab.Unplug();
     // The removal reaches the main window up to 1.1 s later; the loop polls on meanwhile.
     const uint64_t start = clock.NowMs();
@@ -119,7 +122,7 @@ TEST_F(PstnEpisodeTest, UnplugNoticedLateSwitchesNothing) {
     EXPECT_EQ(state.pstnActive.load(), 0);
     EXPECT_FALSE(LineTaken());
 
-    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C);
+    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, kGateway);
     EXPECT_FALSE(cc->PhoneEventPass()); // released
     EXPECT_EQ(state.callState.load(), CALL_IDLE);
     EXPECT_EQ(window.PstnRings(), 0);
@@ -129,7 +132,7 @@ TEST_F(PstnEpisodeTest, UnansweredCallOnIdlePhone) {
     lab.SetPstnRinging(true);
     EXPECT_EQ(Passes(10), "");
     EXPECT_EQ(Passes(1), "pstnring"); // 11th ringing poll: the notify prompt
-    EXPECT_EQ(lab.SelectedLine(), -1);
+    EXPECT_NE(lab.SelectedLine(), 0);
     EXPECT_EQ(Passes(1), ""); // 12th: the telephone goes to the PSTN line
     EXPECT_EQ(lab.SelectedLine(), 0);
     EXPECT_EQ(state.callState.load(), CALL_PSTN_IN);
@@ -194,7 +197,7 @@ TEST_F(PstnEpisodeTest, BusyPhoneGetsAtMostThreePromptsPerEpisode) {
         lab.SetPstnRinging(true);
         Passes(100);
         EXPECT_EQ(window.PstnRings() - prompts, 3);
-        EXPECT_EQ(lab.SelectedLine(), -1);
+        EXPECT_NE(lab.SelectedLine(), 0);
         EXPECT_EQ(state.callState.load(), c.callState);
         EXPECT_EQ(state.pstnActive.load(), 0);
 
@@ -214,7 +217,7 @@ TEST_F(PstnEpisodeTest, VoipOnlyNeverWatchesTheLine) {
     state.voipOnly = 1;
     lab.SetPstnRinging(true);
     EXPECT_EQ(Passes(40), "");
-    EXPECT_EQ(lab.SelectedLine(), -1);
+    EXPECT_NE(lab.SelectedLine(), 0);
     for (const LabCall& call : lab.Calls())
         EXPECT_FALSE(call.target == LabTarget::Bridge && call.reg == 15) << "PSTN status read";
 }
