@@ -70,6 +70,8 @@ class FakeWindow : public MainWindow {
         // The box is modal: whoever holds deviceLock now keeps it until the user closes it.
         lockHeldAtMessage = DeviceLockHeldElsewhere();
         Log(std::string("message:") + caption + (owned ? ":owned:" : ":") + text);
+        // A real box runs a message loop until it is closed: whatever is queued is handled now.
+        if (whileMessageShown) whileMessageShown();
     }
     bool FocusOutsideMainWindow() override { return focusOutside; }
     bool SkypeMainWindowExists() override { return skypeExists; }
@@ -108,6 +110,7 @@ class FakeWindow : public MainWindow {
     bool focusOutside = false;
     bool skypeExists = true;
     bool lockHeldAtMessage = false;
+    std::function<void()> whileMessageShown;
 
     // Whether deviceLock is held by the calling thread or another: a probe thread tries it.
     static bool DeviceLockHeldElsewhere() {
