@@ -47,6 +47,7 @@ class LabKeypad : public LabPeripheral {
     void OnBridgeWrite(int reg, uint8_t value) override;
     void DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) override;
     void OnBridgeRead(int reg, uint8_t value) override;
+    void PowerOn() override;
 
   private:
     uint8_t Columns() const; // the column lines as the rows are driven now
