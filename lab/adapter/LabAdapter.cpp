@@ -330,10 +330,10 @@ int LabAdapter::BridgeRequest(LabCall& rec, void* pointer) {
         return 0;
     }
     const int count = h.count;
-    if (Blocked(rec, sameRegister ? 1 : std::max(count, 1))) return 0;
     uint8_t* buffer = static_cast<uint8_t*>(block.buffer);
+    if (rec.write) rec.bytes.assign(buffer, buffer + count); // what was sent, even if it fails
+    if (Blocked(rec, sameRegister ? 1 : std::max(count, 1))) return 0;
     if (rec.write) {
-        rec.bytes.assign(buffer, buffer + count);
         for (int i = 0; i < count; ++i) {
             const int reg = sameRegister ? h.reg : h.reg + i;
             bridge_.Write(reg, buffer[i]);

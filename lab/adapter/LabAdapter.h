@@ -163,6 +163,11 @@ class LabAdapter {
     int InjectedFailures();
     // Turns every injection off (failures, refusals, random failures, stalls).
     void ClearFailures();
+    // The same from configuration text (LabControl.h): "2,3" refuses codes 2 and 3;
+    // "<fraction>[:<seed>]" fails at random (seed 1 when none is given). Empty text changes
+    // nothing; false for malformed text, which changes nothing either.
+    bool ConfigureRefusals(const std::string& codes);
+    bool ConfigureFailRandom(const std::string& spec);
 
     // --- the world around the adapter ---
     // The device is pulled out: posts 1425 with the product id to the window of code 16; from

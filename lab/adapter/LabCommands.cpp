@@ -236,6 +236,33 @@ bool LabAdapter::FaultControl(const std::vector<std::string>& w, int& result) {
     return false;
 }
 
+bool LabAdapter::ConfigureRefusals(const std::string& codes) {
+    std::vector<int> list;
+    for (size_t at = 0; at < codes.size();) {
+        size_t comma = codes.find(',', at);
+        if (comma == std::string::npos) comma = codes.size();
+        long code = 0;
+        if (!ParseInt(codes.substr(at, comma - at), code) || code < 0 || code > 255) return false;
+        list.push_back(static_cast<int>(code));
+        at = comma + 1;
+    }
+    for (int code : list)
+        RefuseCode(code, true);
+    return true;
+}
+
+bool LabAdapter::ConfigureFailRandom(const std::string& spec) {
+    if (spec.empty()) return true;
+    const size_t colon = spec.find(':');
+    if (colon == spec.size() - 1) return false;
+    const std::string seed = colon == std::string::npos ? "" : " seed " + spec.substr(colon + 1);
+    const std::string fraction = spec.substr(0, colon);
+    if (fraction.find_first_of(" \t") != std::string::npos ||
+        seed.find_first_of(" \t", 6) != std::string::npos)
+        return false;
+    return Control("fail random " + fraction + seed) == 1;
+}
+
 // The queries of the second-generation models; false when `w` is none of them.
 bool LabAdapter::PanelControl(const std::vector<std::string>& w, int& result) {
     const size_t n = w.size();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -441,6 +442,129 @@ TEST_F(LabAdapterTest, ControlCommands) {
     EXPECT_EQ(4, lab.Control("calls?"));
 }
 
+TEST_F(LabAdapterTest, FaultControlCommands) {
+    const struct {
+        const char* command;
+        int result;
+    } cases[] = {
+        {"plugged?", 1},
+        {"fail 3 reg 68", 1},
+        {"fail 4 reg 64 2", 1},
+        {"fail 3 reg 300", -1},
+        {"fail 3 reg x", -1},
+        {"fail 3 reg 68 0", -1},
+        {"fail 3 reg 68 1 2", -1},
+        {"fail random 0.5 seed 7", 1},
+        {"fail random 0", 1},
+        {"fail random 1.5", -1},
+        {"fail random -0.1", -1},
+        {"fail random 0.1 seed", -1},
+        {"fail random 0.1 seed -1", -1},
+        {"fail random 0.1 seed 4294967296", -1},
+        {"fail random abc", -1},
+        {"fail clear now", -1},
+        {"refuse 2 on", 1},
+        {"refuse 2 maybe", -1},
+        {"refuse 999 on", -1},
+        {"refuse 2 off", 1},
+        {"stall 100", 1},
+        {"stall 100 3", 1},
+        {"stall 100 always", 1},
+        {"stall 0", 1},
+        {"stall -1", -1},
+        {"stall 100 sometimes", -1},
+        {"stall", -1},
+        {"failures?", 0},
+        {"phone bell?", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.result, lab.Control(c.command)) << c.command;
+
+    // What they set: register 68 fails once for code 3, 64 twice for code 4.
+    EXPECT_EQ(0, ReadSlic(64) < 0 ? 1 : 0);
+    EXPECT_EQ(-1, ReadSlic(68));
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(0, WriteSlic(64, 0x11));
+    EXPECT_EQ(0, WriteSlic(64, 0x11));
+    EXPECT_EQ(1, WriteSlic(64, 0x11));
+    EXPECT_EQ(3, lab.Control("failures?"));
+
+    EXPECT_EQ(1, lab.Control("refuse 3 on"));
+    EXPECT_EQ(1, lab.Control("fail random 1 seed 2"));
+    EXPECT_EQ(1, lab.Control("stall 50 always"));
+    EXPECT_EQ(1, lab.Control("fail clear"));
+    const uint64_t before = clock.NowMs();
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(1, WriteSlic(64, 0x11));
+    EXPECT_EQ(before, clock.NowMs());
+
+    EXPECT_EQ(1, lab.Control("unplug"));
+    EXPECT_EQ(0, lab.Control("plugged?"));
+    EXPECT_EQ(-1, ReadSlic(68));
+    EXPECT_EQ(3, lab.Control("failures?")); // an unplugged device is not an injection
+    EXPECT_EQ(1, lab.Control("plug"));
+    EXPECT_EQ(1, lab.Control("plugged?"));
+    EXPECT_EQ(0, lab.Control("slic 64")); // power-on
+}
+
+// The DLL's configuration from the environment (KESTREL_LAB_REFUSE, KESTREL_LAB_FAIL_RANDOM).
+TEST_F(LabAdapterTest, FaultConfigurationText) {
+    const struct {
+        const char* refuse;
+        bool ok;
+        std::vector<int> refused;
+    } refusals[] = {
+        {"", true, {}},
+        {"22", true, {22}},
+        {"22,23", true, {22, 23}},
+        {"0x30,49", true, {48, 49}},
+        {"22,", true, {22}},
+        {"22,,23", false, {}},
+        {"x", false, {}},
+        {"256", false, {}},
+        {"-1", false, {}},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.refuse);
+        LabAdapter a;
+        EXPECT_EQ(r.ok, a.ConfigureRefusals(r.refuse));
+        for (int code : {22, 23, 48, 49}) {
+            const bool refused =
+                std::find(r.refused.begin(), r.refused.end(), code) != r.refused.end();
+            EXPECT_EQ(refused ? 0 : 1, a.Call(code, 0, nullptr)) << code;
+            EXPECT_EQ(refused, a.Calls().back().injected) << code;
+        }
+    }
+
+    const struct {
+        const char* spec;
+        bool ok;
+        int failures; // of 200 reads
+    } randoms[] = {
+        {"", true, 0},     {"1", true, 200},  {"1:9", true, 200},
+        {"0:9", true, 0},  {"2", false, 0},   {"0.5:", false, 0},
+        {"x:1", false, 0}, {"1:x", false, 0}, {"1:1 2", false, 0},
+    };
+    for (const auto& r : randoms) {
+        SCOPED_TRACE(r.spec);
+        LabAdapter a;
+        EXPECT_EQ(r.ok, a.ConfigureFailRandom(r.spec));
+        uint8_t v = 0;
+        for (int i = 0; i < 200; ++i)
+            a.Call(VC_SLIC_READ_DIRECT, 68, &v);
+        EXPECT_EQ(r.failures, a.InjectedFailures());
+    }
+    // The seed is the one given: the same failures as FailRandom with it.
+    LabAdapter configured, direct;
+    configured.ConfigureFailRandom("0.3:11");
+    direct.FailRandom(0.3, 11);
+    uint8_t v = 0;
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(direct.Call(VC_SLIC_READ_DIRECT, 68, &v),
+                  configured.Call(VC_SLIC_READ_DIRECT, 68, &v))
+            << i;
+}
+
 TEST_F(LabAdapterTest, LogLinesAreStable) {
     WriteBridge(18, 0);
     WriteSlic(64, 0x44);
@@ -448,6 +572,12 @@ TEST_F(LabAdapterTest, LogLinesAreStable) {
     ReadSlic(68);
     lab.Call(VC_SELECT_LINE, 1, nullptr);
     lab.Call(VC_SLIC_WRITE_DIRECT, 64, Value(0x100));
+    lab.FailNextAt(VC_SLIC_READ_DIRECT, 68);
+    ReadSlic(68);
+    lab.SetStall(250, 1);
+    ReadSlic(68);
+    lab.Unplug();
+    WriteBridge(18, 0);
     std::vector<std::string> lines;
     for (const LabCall& c : lab.Calls())
         lines.push_back(LabAdapter::FormatCall(c));
@@ -458,6 +588,9 @@ TEST_F(LabAdapterTest, LogLinesAreStable) {
                   "3 3 68 R slic[68] 00 -> 1",
                   "4 25 1 -> 1",
                   "5 4 64 W slic[64] -> 0 FAULT value too wide",
+                  "6 3 68 R slic[68] -> 0 FAILED",
+                  "7 3 68 R slic[68] 00 -> 1 STALLED 250ms",
+                  "8 2 0 W bridge[18] 00 -> 0 UNPLUGGED",
               }),
               lines);
 }
