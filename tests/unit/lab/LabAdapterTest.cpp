@@ -275,11 +275,24 @@ TEST_F(LabAdapterTest, ToneGeneratorDecodesBackToFrequencies) {
 }
 
 TEST_F(LabAdapterTest, SlicResetRestoresResetValues) {
-    WriteSlic(8, 0);
-    WriteSlic(64, 0x11);
+    // A chip set up, ringing, with interrupts enabled and a flag raised.
+    for (const auto& w : std::vector<std::pair<int, int>>{
+             {8, 0}, {14, 0}, {22, 3}, {34, 0x18}, {48, 0x80}, {50, 0x40}, {64, 0x44}})
+        WriteSlic(w.first, w.second);
+    WriteIndirect(13, 0x7B31);
+    lab.LiftReceiver();
+    ASSERT_EQ(0x01, ReadSlic(19)); // ring trip
+    ASSERT_TRUE(lab.Ringing());
+
     lab.Control("slic reset");
     EXPECT_EQ(2, ReadSlic(8));
-    EXPECT_EQ(0, ReadSlic(64));
+    EXPECT_EQ(0x10, ReadSlic(14)); // converter off
+    for (int reg : {19, 22, 34, 48, 50, 64})
+        EXPECT_EQ(0, ReadSlic(reg)) << reg;
+    EXPECT_EQ(0, ReadIndirect(13));
+    EXPECT_EQ(0x80, ReadBridge(18) & 0x80); // no interrupt pending
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(1, ReadSlic(68) & 1); // the receiver is still lifted
     LabSlicConfig config;
     config.revision = 2;
     config.variant = 1;

@@ -3,6 +3,7 @@
 // off) inside call control's cadence (ringing switched on for 3 s, off for 1 s).
 #include "unit/device/DeviceTestSupport.h"
 
+#include "device/KwPciPhone.h"
 #include "device/KwUsbPhone.h"
 
 #include <string>
@@ -66,6 +67,31 @@ TEST_F(RingCadenceTest, ChipCadenceRepeatsWhileRinging) {
               "0000000000000000",
               slots);
     EXPECT_EQ(4000, soundedMs);
+}
+
+// The PCI card's driver leaves the ring timers alone: its telephone rings for as long as the
+// program rings it. Refusing the bridge requests it never needs changes nothing of that.
+TEST_F(RingCadenceTest, PciCardRingsOnWithBridgeRequestsRefused) {
+    lab.SetProductId(1);
+    lab.RefuseCode(VC_REGISTER_REQUEST, true);
+    int product = 0;
+    ASSERT_EQ(1, DevOpen(&product));
+    KwPciPhone phone;
+    EXPECT_EQ(1, phone.Initialize());
+    EXPECT_NE(0, phone.SetRinging(1));
+    std::string slots;
+    int soundedMs = 0;
+    Listen(7000, slots, soundedMs);
+    EXPECT_EQ(std::string(28, '1'), slots);
+    lab.LiftReceiver();
+    EXPECT_EQ(1, phone.IsOffHook());
+    EXPECT_EQ(1, phone.PollEvent());
+    EXPECT_EQ(142, phone.GetEventKey());
+    EXPECT_NE(0, phone.PlayTone(2, 1));
+    EXPECT_EQ(440, lab.Tone().frequency1);
+    EXPECT_NE(0, phone.SetRinging(0));
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(0, lab.InjectedFailures()); // none of it needed the bridge
 }
 
 } // namespace
