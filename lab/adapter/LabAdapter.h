@@ -174,8 +174,9 @@ class LabAdapter {
     // now on every request that reaches the device fails.
     void Unplug();
     // The device is plugged in: back at its power-on values (bridge registers and pins, the line
-    // chip, the peripherals; the telephone's hook and the PSTN line stay as the world has
-    // them), then posts 1424.
+    // chip, the peripherals, no line or switch selected yet; the telephone's hook and the PSTN
+    // line stay as the world has them), then posts 1424. Plugging in a device that was never
+    // pulled out only posts.
     void Plug();
     bool Plugged();
     void LiftReceiver();
