@@ -4,6 +4,7 @@
 
 #include "call/PhoneAccess.h"
 #include "core/Clock.h"
+#include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
@@ -94,7 +95,12 @@ void CallControl::PstnWatch() {
     if (s.pstnActive == 1 || s.lineCheckPending != 0) {
         s.lineCheckPending = 0;
         int inUse = 0;
-        if (!WithPhone([&](PhoneDevice&) { inUse = DevGetPins(kLineInUsePin); })) return;
+        // Without a detector nothing shows the line in use: taken as idle, the telephone comes
+        // back to VoIP instead of staying on a line we cannot watch, with its keys unread.
+        if (!WithPhone([&](PhoneDevice& p) {
+                inUse = HasLineUseDetector(p) ? DevGetPins(kLineInUsePin) : 0;
+            }))
+            return;
         if (inUse == 0) {
             if (s.lineIdleTimerArmed == 0 && s.ringSeen == 0 && s.pstnActive == 1) {
                 window_.ArmTimer(TIMER_PSTN_LINE_IDLE, kLineIdleMs);

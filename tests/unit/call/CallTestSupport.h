@@ -7,6 +7,7 @@
 #include "call/CallControl.h"
 #include "core/VirtualClock.h"
 #include "device/DeviceLock.h"
+#include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
 #include "device/PhoneDevice.h"
 #include "playback/WaveAudio.h"
@@ -181,8 +182,9 @@ struct PhoneRecord {
 };
 
 // A phone whose events are scripted. Its line switching is the real one (library function 25
-// to the lab); every other operation only records.
-class TestPhone : public PhoneDevice {
+// to the lab); every other operation only records. A gateway as far as the PSTN watch can tell:
+// the line-use pin is read from the lab.
+class TestPhone : public PhoneDevice, public GatewaySwitch {
   public:
     explicit TestPhone(PhoneRecord& record, bool polling = true, bool offHook = false)
         : record_(record), polling_(polling), offHook_(offHook) {

@@ -5,6 +5,7 @@
 #include "unit/call/CallTestSupport.h"
 
 #include "device/KwUsb2Gateway.h"
+#include "device/KwUsbPhone.h"
 
 namespace {
 
@@ -236,6 +237,29 @@ TEST_F(PstnEpisodeTest, LineTakenByHashComesBackEveryTime) {
         EXPECT_EQ(lab.SelectedLine(), 1);
         EXPECT_EQ(state.callState.load(), CALL_IDLE);
     }
+}
+
+// The USB phone box has no line-use detector: its pin 0x10 is an output that powers the line, and
+// reads back high. Taken for "line in use", the telephone would never come back from the PSTN
+// line, and no key would ever be read again.
+TEST_F(PstnEpisodeTest, WithoutLineUseDetectorTheLineComesBack) {
+    cc->ReleasePhone();
+    lab.SetProductId(0x831C);
+    auto* phone = new KwUsbPhone(0);
+    ASSERT_NE(phone->Initialize(), 0);
+    ASSERT_NE(lab.BridgeRegister(kPinLevelRegister) & 0x10, 0);
+    cc->m_pPhone = phone;
+    state.deviceLockDeleted = 0;
+    window.Take();
+
+    state.offHook = 1;
+    cc->OnPhoneKey(kKeyHash);
+    EXPECT_EQ(state.callState.load(), CALL_PSTN_OUT);
+    EXPECT_EQ(Passes(2), "arm8:1000");
+    cc->OnTimer(TIMER_PSTN_LINE_IDLE);
+    EXPECT_EQ(lab.SelectedLine(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_IDLE);
+    EXPECT_EQ(state.pstnActive.load(), 0);
 }
 
 } // namespace
