@@ -1,10 +1,13 @@
 #include "PlaybackFakes.h"
 
 #include "call/BridgeState.h"
+#include "playback/PlaybackDialogs.h"
 #include "playback/PlaybackTable.h"
 
 #include <filesystem>
 #include <map>
+#include <random>
+#include <utility>
 
 namespace {
 
@@ -99,6 +102,58 @@ TEST_F(PlaybackTableTest, SaveAndLoadGiveBackTheLongestNames) {
     for (int n = 1; n <= 20; ++n) {
         EXPECT_EQ(wnd.names[n], loaded.names[n]) << n;
         EXPECT_TRUE(loaded.playEnabled[n]) << n;
+    }
+}
+
+// Saves the names in slots 1 to 20 and loads them back into an empty table.
+FakeSlots RoundTrip(const FakeSlots& wnd) {
+    FakeSlots saved = wnd;
+    EXPECT_TRUE(SavePlaybackTable(saved));
+    FakeSlots loaded;
+    LoadPlaybackTable(loaded);
+    return loaded;
+}
+
+// Whatever name the file choice accepts for a slot, the settings file gives back whole: the
+// longest ones in every slot, every byte at the start, inside and at the end of a name, and a
+// seeded crowd of awkward ones.
+TEST_F(PlaybackTableTest, EveryAcceptedNameComesBackWhole) {
+    std::vector<std::string> accepted;
+    auto offer = [&accepted](const std::string& name) {
+        if (CheckPlaybackFile(name.c_str()) == NameFault::None) accepted.push_back(name);
+    };
+    for (int n = 1; n <= 20; ++n) {
+        offer(std::string(kMaxPlaybackStem, 'x') + ".wav");
+        offer(std::to_string(n) + ".--" + std::string(kMaxPlaybackStem - 8, ' ') + "x.wav");
+    }
+    for (int b = 1; b < 256; ++b) {
+        const std::string c(1, static_cast<char>(b));
+        offer(c + "lead.wav");
+        offer("in" + c + "side.wav");
+        offer("trail" + c);
+        offer(std::string(kMaxPlaybackStem - 1, 'y') + c + ".wav");
+    }
+    std::mt19937 random(20050412);
+    const std::string awkward = " .-->\r\n\t\x1a\x7f\x80\xff\xb9:/\\\"*?<>|=#;[]CONULPTcom1234569";
+    for (int i = 0; i < 4000; ++i) {
+        size_t length = random() % 3 == 0 ? kMaxPlaybackStem - 3 + random() % 8 : 1 + random() % 12;
+        std::string name;
+        for (size_t k = 0; k < length; ++k)
+            name += random() % 2 ? awkward[random() % awkward.size()]
+                                 : static_cast<char>(1 + random() % 255);
+        offer(random() % 4 ? name + ".wav" : name);
+    }
+    ASSERT_GT(accepted.size(), 1000u);
+
+    for (size_t first = 0; first < accepted.size(); first += 20) {
+        FakeSlots names;
+        for (int n = 1; n <= 20; ++n)
+            names.names[n] = accepted[(first + static_cast<size_t>(n) - 1) % accepted.size()];
+        FakeSlots loaded = RoundTrip(names);
+        for (int n = 1; n <= 20; ++n) {
+            ASSERT_EQ(names.names[n], loaded.names[n]) << "slot " << n;
+            ASSERT_TRUE(loaded.playEnabled[n]) << "slot " << n;
+        }
     }
 }
 
