@@ -23,7 +23,6 @@ namespace {
 constexpr UINT WMU_ARM_TIMER = WM_APP + 1;
 constexpr UINT WMU_KILL_TIMER = WM_APP + 2;
 
-constexpr char kSkypeMainClass[] = "tSkMainForm.UnicodeClass";
 constexpr char kSkypeKey[] = "Software\\Skype\\Phone";
 constexpr unsigned kSkypePathSize = 264;
 
@@ -308,7 +307,7 @@ bool CKestrelDlg::FocusOutsideMainWindow() {
 }
 
 bool CKestrelDlg::SkypeMainWindowExists() {
-    return FindWindowA(kSkypeMainClass, nullptr) != nullptr;
+    return SkypeMainWindowPresent();
 }
 
 // --- SkypeCommands --------------------------------------------------------------------------

@@ -25,6 +25,13 @@ intptr_t Win32SkypeWire::SendCopyData(uintptr_t skypeWnd, uintptr_t apiWnd, cons
                         reinterpret_cast<LPARAM>(&record));
 }
 
+bool SkypeMainWindowPresent() {
+    for (const char* className : kSkypeMainWindowClasses) {
+        if (FindWindowA(className, nullptr) != nullptr) return true;
+    }
+    return false;
+}
+
 void Win32SkypeWire::ReplyTrue() {
     // Only a sent message from another thread has a sender waiting for the answer.
     if (InSendMessage()) ReplyMessage(TRUE);

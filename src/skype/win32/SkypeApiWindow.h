@@ -20,6 +20,9 @@ class Win32SkypeWire final : public SkypeWire {
     unsigned discoverMsg = 0; // the same id as the link's, set when it is registered
 };
 
+// Whether a main window of any Skype desktop client exists (kSkypeMainWindowClasses).
+bool SkypeMainWindowPresent();
+
 class SkypeApiWindow {
   public:
     SkypeApiWindow(BridgeState& state, MainWindow& mainWindow);

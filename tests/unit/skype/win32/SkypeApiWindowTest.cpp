@@ -135,4 +135,64 @@ TEST(SkypeApiWindowTest, HandshakeCommandAndNotificationRoundTrip) {
     peer = nullptr;
 }
 
+// Skype's main window of each client generation, made here: readiness, the start-up launch and
+// the API-available notice all ask whether one exists.
+struct MainFormCount {
+    unsigned discoverMsg = 0;
+    int discoveries = 0;
+};
+MainFormCount* mainForms = nullptr;
+
+LRESULT CALLBACK MainFormProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (mainForms != nullptr && msg == mainForms->discoverMsg && msg != 0) {
+        ++mainForms->discoveries;
+        return 1;
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+class FindingWindow final : public QuietMainWindow {
+  public:
+    bool SkypeMainWindowExists() override { return SkypeMainWindowPresent(); }
+};
+
+TEST(SkypeApiWindowTest, EveryClientGenerationsMainWindowIsFound) {
+    BridgeState state;
+    FindingWindow mainWindow;
+    SkypeApiWindow api(state, mainWindow);
+    api.RegisterMessages();
+    ASSERT_TRUE(api.RegisterApiClass());
+    if (!api.CreateApiWindow()) GTEST_SKIP() << "no windows here (no display?)";
+    ASSERT_FALSE(SkypeMainWindowPresent());
+
+    MainFormCount count;
+    count.discoverMsg = api.link.discoverMsg;
+    mainForms = &count;
+    for (const char* className : kSkypeMainWindowClasses) {
+        SCOPED_TRACE(className);
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = MainFormProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = className;
+        ASSERT_NE(0, RegisterClassExA(&wc));
+        HWND form = CreateWindowExA(0, className, "Skype", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                    nullptr, wc.hInstance, nullptr);
+        ASSERT_NE(nullptr, form);
+
+        EXPECT_TRUE(SkypeMainWindowPresent());
+        // Skype's API has come up: with its main window there, the discovery goes out again.
+        count.discoveries = 0;
+        SendMessageA(reinterpret_cast<HWND>(api.link.apiWnd), api.link.attachMsg, 0,
+                     ATTACH_API_AVAILABLE);
+        EXPECT_EQ(ATTACH_API_AVAILABLE, state.attachStatus.load());
+        EXPECT_EQ(1, count.discoveries);
+
+        DestroyWindow(form);
+        UnregisterClassA(className, wc.hInstance);
+        EXPECT_FALSE(SkypeMainWindowPresent());
+    }
+    mainForms = nullptr;
+}
+
 } // namespace
