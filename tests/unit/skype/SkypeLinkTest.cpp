@@ -202,6 +202,7 @@ TEST_F(SkypeLinkTest, EmptyCommandSendsNothingButStillDiscoversWhenUnattached) {
     EXPECT_TRUE(mainWindow.messages.empty());
 }
 
+// The wire reports a command Skype did not answer in time (a hung client) as a refused one.
 TEST_F(SkypeLinkTest, RejectedCommandRediscoversResendsOnceAndWarnsUnlessReady) {
     for (uint8_t ready : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "bridgeReady " << int(ready));
