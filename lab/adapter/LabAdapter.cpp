@@ -57,6 +57,22 @@ LabAdapter::~LabAdapter() {
     currentAdapter.compare_exchange_strong(self, nullptr);
 }
 
+bool LabAdapter::ReachesDevice(int code) {
+    switch (code) {
+    case VC_CLOSE:
+    case VC_REGISTER_WINDOW:
+    case VC_UNREGISTER_WINDOW:
+    case VC_DEVICE_CHANGE:
+    case VC_CLOSE_MIXER:
+    case VC_MIXER_CHANGE: return false;
+    default: return true;
+    }
+}
+
+bool LabAdapter::IsGatewayProduct(int productId) {
+    return productId == 0xC290 || productId == 0xC291 || productId == 0xC39C || productId == 0xF39C;
+}
+
 int LabAdapter::Call(int code, int param, void* pointer) {
     LabCall rec;
     rec.code = code;
@@ -66,7 +82,17 @@ int LabAdapter::Call(int code, int param, void* pointer) {
     Clock* clock = nullptr;
     std::function<void(const LabCall&)> hook;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (stallCount_ != 0 && stallMs_ && present_ && ReachesDevice(code)) {
+            rec.stallMs = stallMs_;
+            if (stallCount_ > 0) --stallCount_;
+            Clock* stallClock = latencyClock_ ? latencyClock_ : &GetClock();
+            // A slow bus: the others (the control channel, the other thread) get through.
+            lock.unlock();
+            stallClock->Sleep(rec.stallMs);
+            lock.lock();
+        }
+        slic_.SetTime(GetClock().NowMs());
         rec.index = totalCalls_++;
         rec.result = CallLocked(rec, pointer);
         calls_.push_back(rec);
@@ -86,39 +112,71 @@ int LabAdapter::Call(int code, int param, void* pointer) {
     return rec.result;
 }
 
-int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
-    bool fail = false;
-    auto it = failNext_.find(rec.code);
-    if (it != failNext_.end() && it->second > 0) {
-        fail = true;
-        if (--it->second == 0) failNext_.erase(it);
+bool LabAdapter::Blocked(LabCall& rec, int regs) {
+    if (!present_ && ReachesDevice(rec.code)) {
+        rec.unplugged = true;
+        return true;
     }
-    // An injected failure: recorded, no effect.
-    auto refuse = [&rec]() {
+    bool fail = false;
+    auto next = failNext_.find(rec.code);
+    if (next != failNext_.end()) {
+        fail = true;
+        if (--next->second <= 0) failNext_.erase(next);
+    }
+    if (refused_.count(rec.code)) fail = true;
+    if (rec.target != LabTarget::None) {
+        for (int r = rec.reg; r < rec.reg + regs; ++r) {
+            auto at = failNextAt_.find({rec.code, r});
+            if (at == failNextAt_.end()) continue;
+            fail = true;
+            if (--at->second <= 0) failNextAt_.erase(at);
+            break;
+        }
+        if (!rec.write && ReadFails(rec.target, rec.reg, regs)) fail = true;
+    }
+    if (randomFraction_ > 0 && rec.code != VC_OPEN && rec.code != VC_SELECT_AUDIO_DEVICE &&
+        rec.code != VC_OPEN_MIXER && ReachesDevice(rec.code) && RandomFailure())
+        fail = true;
+    if (fail) {
         rec.injected = true;
-        return 0;
-    };
+        ++injectedFailures_;
+    }
+    return fail;
+}
+
+bool LabAdapter::RandomFailure() {
+    // SplitMix64: the same numbers from the same seed everywhere; 53 bits make an exact double
+    // in [0, 1).
+    uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0) < randomFraction_;
+}
+
+int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
     auto malformed = [&rec](LabFault f) {
         rec.fault = f;
         return 0;
     };
+    // Past the request checks: whether it fails (unplugged, injected) instead of taking effect.
+    auto blocked = [this, &rec]() { return Blocked(rec, 1); };
     const uintptr_t value = rec.pointer;
 
     switch (rec.code) {
     case VC_OPEN:
         if (!pointer) return malformed(LabFault::NullPointer);
-        if (fail) return refuse();
-        if (!present_) return 0;
+        if (blocked()) return 0;
         std::memcpy(pointer, &productId_, sizeof productId_);
         rec.value = productId_;
         opened_ = true;
         LabPci::OnOpen(productId_, slic_);
         return 1;
     case VC_CLOSE:
-        if (fail) return refuse();
+        if (blocked()) return 0;
         opened_ = false;
         return 1;
-    case VC_REGISTER_REQUEST: return BridgeRequest(rec, pointer, fail);
+    case VC_REGISTER_REQUEST: return BridgeRequest(rec, pointer);
     case VC_SLIC_READ_DIRECT:
     case VC_SLIC_WRITE_DIRECT:
     case VC_SLIC_READ_INDIRECT:
@@ -132,7 +190,7 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
         if (rec.write) {
             if (value > (indirect ? 0xFFFFu : 0xFFu)) return malformed(LabFault::BadValue);
             rec.value = static_cast<int>(value);
-            if (fail) return refuse();
+            if (blocked()) return 0;
             if (indirect)
                 slic_.WriteIndirect(rec.reg, static_cast<uint16_t>(value));
             else
@@ -140,7 +198,7 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
             return 1;
         }
         if (!pointer) return malformed(LabFault::NullPointer);
-        if (fail || ReadFails(rec.target, rec.reg, 1)) return refuse();
+        if (blocked()) return 0;
         if (indirect) {
             const uint16_t word = slic_.ReadIndirect(rec.reg);
             std::memcpy(pointer, &word, sizeof word);
@@ -154,7 +212,7 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
     }
     case VC_READ_EVENT:
         if (!pointer) return malformed(LabFault::NullPointer);
-        if (fail) return refuse();
+        if (blocked()) return 0;
         {
             int event = 0;
             if (!pci_.Next(event)) return 0;
@@ -162,33 +220,33 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
             rec.value = event;
         }
         return 1;
-    case VC_KEY_EVENT: return fail ? refuse() : 1;
+    case VC_KEY_EVENT: return blocked() ? 0 : 1;
     case VC_REGISTER_WINDOW:
         // The handle arrives truncated to an int; window handles keep their meaning sign-extended.
         rec.window = static_cast<uintptr_t>(static_cast<intptr_t>(rec.param));
-        if (fail) return refuse();
+        if (blocked()) return 0;
         window_ = rec.window;
         return present_ ? 0 : 1;
     case VC_UNREGISTER_WINDOW:
-        if (fail) return refuse();
+        if (blocked()) return 0;
         window_ = 0;
         return 1;
-    case VC_DEVICE_CHANGE: return fail ? refuse() : 1;
+    case VC_DEVICE_CHANGE: return blocked() ? 0 : 1;
     case VC_SELECT_AUDIO_DEVICE:
         if (!pointer) return malformed(LabFault::NullPointer);
         rec.text = BoundedString(static_cast<const char*>(pointer), 255);
-        if (fail) return refuse();
+        if (blocked()) return 0;
         audioName_ = rec.text;
         return audioFound_ ? 1 : 0;
     case VC_SWITCH_OFF:
     case VC_SWITCH_ON:
-        if (fail) return refuse();
+        if (blocked()) return 0;
         switch_ = rec.code == VC_SWITCH_ON ? 1 : 0;
         return 1;
     case VC_SWITCH_OPTION:
-    case VC_GATEWAY_START: return fail ? refuse() : 1;
+    case VC_GATEWAY_START: return blocked() ? 0 : 1;
     case VC_SELECT_LINE:
-        if (fail) return refuse();
+        if (blocked()) return 0;
         line_ = rec.param;
         return 1;
     case VC_OPEN_MIXER: {
@@ -197,22 +255,27 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
         std::memcpy(&block, pointer, sizeof block);
         rec.text = BoundedString(block.name, sizeof block.name - 1);
         rec.window = reinterpret_cast<uintptr_t>(block.window);
-        if (fail || !mixerOpens_) return refuse();
+        if (blocked()) return 0;
+        if (!mixerOpens_) {
+            rec.injected = true;
+            ++injectedFailures_;
+            return 0;
+        }
         mixerName_ = rec.text;
         mixerOpen_ = true;
         return static_cast<int>(kLabMixerHandle);
     }
     case VC_CLOSE_MIXER:
-        if (fail) return refuse();
+        if (blocked()) return 0;
         mixerOpen_ = false;
         return 1;
-    case VC_MIXER_CHANGE: return fail ? refuse() : 1;
+    case VC_MIXER_CHANGE: return blocked() ? 0 : 1;
     case VC_CALL48:
     case VC_CALL49:
-    case VC_CALL50: return fail ? refuse() : 1;
+    case VC_CALL50: return blocked() ? 0 : 1;
     case VC_HARDWARE_ID: {
         if (!pointer) return malformed(LabFault::NullPointer);
-        if (fail) return refuse();
+        if (blocked()) return 0;
         static const char kId[] = "KESTREL-LAB-0001";
         if (rec.param <= 0) return 0;
         const size_t n = std::min(sizeof kId - 1, static_cast<size_t>(rec.param) - 1);
@@ -225,12 +288,14 @@ int LabAdapter::CallLocked(LabCall& rec, void* pointer) {
     // Codes the library has but this system never relies on: accepted, no effect.
     const int c = rec.code;
     if (c == 5 || c == 8 || c == 19 || c == 21 || (c >= 26 && c <= 30) || (c >= 33 && c <= 44) ||
-        c == 46 || c == 47)
-        return fail ? refuse() : 0;
+        c == 46 || c == 47) {
+        blocked();
+        return 0;
+    }
     return malformed(LabFault::UnknownCode);
 }
 
-int LabAdapter::BridgeRequest(LabCall& rec, void* pointer, bool fail) {
+int LabAdapter::BridgeRequest(LabCall& rec, void* pointer) {
     rec.target = LabTarget::Bridge;
     if (!pointer) {
         rec.fault = LabFault::NullPointer;
@@ -264,14 +329,11 @@ int LabAdapter::BridgeRequest(LabCall& rec, void* pointer, bool fail) {
         rec.fault = f;
         return 0;
     }
-    if (fail) {
-        rec.injected = true;
-        return 0;
-    }
-    uint8_t* buffer = static_cast<uint8_t*>(block.buffer);
     const int count = h.count;
+    uint8_t* buffer = static_cast<uint8_t*>(block.buffer);
+    if (rec.write) rec.bytes.assign(buffer, buffer + count); // what was sent, even if it fails
+    if (Blocked(rec, sameRegister ? 1 : std::max(count, 1))) return 0;
     if (rec.write) {
-        rec.bytes.assign(buffer, buffer + count);
         for (int i = 0; i < count; ++i) {
             const int reg = sameRegister ? h.reg : h.reg + i;
             bridge_.Write(reg, buffer[i]);
@@ -279,10 +341,6 @@ int LabAdapter::BridgeRequest(LabCall& rec, void* pointer, bool fail) {
                 p->OnBridgeWrite(reg, buffer[i]);
         }
         return 1;
-    }
-    if (ReadFails(LabTarget::Bridge, h.reg, sameRegister ? 1 : count)) {
-        rec.injected = true;
-        return 0;
     }
     RefreshInputs();
     for (int i = 0; i < count; ++i)
@@ -304,17 +362,32 @@ bool LabAdapter::ReadFails(LabTarget target, int reg, int count) {
     return false;
 }
 
+void LabAdapter::PowerOn() {
+    bridge_.Reset();
+    slic_.Reset();
+    for (LabPeripheral* p : peripherals_)
+        p->PowerOn();
+    pci_.Clear();
+    line_ = -1;
+    switch_ = -1;
+}
+
 void LabAdapter::RefreshInputs() {
-    // The telephone takes the PSTN line when the line switch gives it to the PSTN side.
-    const bool lineInUse = pstnBusy_ || (line_ == 0 && offHook_);
+    // The line chip's interrupt output drives pin 0x80; on the gateways the line-use detector
+    // drives pin 0x10 (the telephone takes the PSTN line when the line switch gives it to the
+    // PSTN side). Elsewhere pin 0x10 is a plain pin of the bridge.
+    uint8_t pinInputs = kNoSlicInterrupt;
     uint8_t pins = slic_.InterruptPending() ? 0 : kNoSlicInterrupt;
-    if (lineInUse) pins |= kLineInUse;
+    if (IsGatewayProduct(productId_)) {
+        pinInputs |= kLineInUse;
+        if (pstnBusy_ || (line_ == 0 && offHook_)) pins |= kLineInUse;
+    }
     struct Inputs {
         int reg;
         uint8_t mask;
         uint8_t levels;
     } inputs[] = {
-        {kBridgePins, static_cast<uint8_t>(kNoSlicInterrupt | kLineInUse), pins},
+        {kBridgePins, pinInputs, pins},
         {kBridgeStatus, kPstnNotRinging, static_cast<uint8_t>(pstnRinging_ ? 0 : kPstnNotRinging)},
         {LabKeypad::kColumnRegister, 0, 0}, // driven by the handset keypad
         {10, 0, 0},                         // the second-generation panel (LabPanel)
@@ -322,13 +395,15 @@ void LabAdapter::RefreshInputs() {
         {26, 0, 0},
     };
     for (Inputs& in : inputs) {
+        uint8_t external = in.mask;
         for (LabPeripheral* p : peripherals_) {
             uint8_t mask = 0, levels = 0;
             p->DriveInputs(in.reg, bridge_.Latch(in.reg), mask, levels);
             in.mask |= mask;
             in.levels = static_cast<uint8_t>((in.levels & ~mask) | (levels & mask));
+            external = static_cast<uint8_t>(external & ~mask); // the peripheral's pins now
         }
-        bridge_.SetInputs(in.reg, in.mask, in.levels);
+        bridge_.SetInputs(in.reg, in.mask, in.levels, external);
     }
 }
 
@@ -409,10 +484,43 @@ void LabAdapter::FailReads(LabTarget target, int reg, int count) {
     else
         failReads_[{static_cast<int>(target), reg}] = count < 0 ? -1 : count;
 }
+void LabAdapter::FailNextAt(int code, int reg, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count > 0)
+        failNextAt_[{code, reg}] = count;
+    else
+        failNextAt_.erase({code, reg});
+}
+void LabAdapter::FailRandom(double fraction, uint32_t seed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    randomFraction_ = fraction > 0 ? (fraction < 1 ? fraction : 1.0) : 0.0;
+    randomState_ = seed;
+}
+void LabAdapter::RefuseCode(int code, bool refuse) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (refuse)
+        refused_.insert(code);
+    else
+        refused_.erase(code);
+}
+void LabAdapter::SetStall(unsigned ms, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stallMs_ = ms;
+    stallCount_ = ms ? (count < 0 ? -1 : count) : 0;
+}
+int LabAdapter::InjectedFailures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return injectedFailures_;
+}
 void LabAdapter::ClearFailures() {
     std::lock_guard<std::mutex> lock(mutex_);
     failNext_.clear();
     failReads_.clear();
+    failNextAt_.clear();
+    refused_.clear();
+    randomFraction_ = 0;
+    stallMs_ = 0;
+    stallCount_ = 0;
 }
 
 // --- the world around the adapter ---
@@ -449,10 +557,15 @@ void LabAdapter::Unplug() {
 void LabAdapter::Plug() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!present_) PowerOn();
         present_ = true;
         QueuePost(kLabDeviceArrived);
     }
     FlushPosts();
+}
+bool LabAdapter::Plugged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return present_;
 }
 void LabAdapter::LiftReceiver() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -491,6 +604,7 @@ void LabAdapter::SetPstnLineBusy(bool busy) {
 }
 void LabAdapter::ResetSlic() {
     std::lock_guard<std::mutex> lock(mutex_);
+    slic_.SetTime(GetClock().NowMs());
     slic_.Reset();
 }
 void LabAdapter::QueueEvent(int event) {
@@ -557,6 +671,7 @@ void LabAdapter::ClearCalls() {
     faults_.clear();
     posts_.clear();
     totalCalls_ = 0;
+    injectedFailures_ = 0;
 }
 std::vector<LabCall> LabAdapter::Faults() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -620,8 +735,9 @@ LabTone LabAdapter::Tone() {
 }
 bool LabAdapter::Ringing() {
     std::lock_guard<std::mutex> lock(mutex_);
+    slic_.SetTime(GetClock().NowMs());
     // On the PSTN side the telephone rings from the line itself.
-    return slic_.Ringing() || (line_ == 0 && pstnRinging_) || keypad_.Sounding() ||
+    return slic_.BellSounding() || (line_ == 0 && pstnRinging_) || keypad_.Sounding() ||
            panel_.Sounding();
 }
 int LabAdapter::SwitchState() {

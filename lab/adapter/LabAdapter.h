@@ -8,8 +8,15 @@
 // as LabPeripheral objects that watch bridge writes and drive input pins.
 //
 // Time: the line chip is a reading-count model (calibration, battery and converter settle after
-// a configurable number of reads), so it behaves the same in virtual and real time. Only the
-// modelled bus latency sleeps, through the Clock given to SetLatency.
+// a configurable number of reads), so it behaves the same in virtual and real time. The ring
+// cadence follows the process clock (GetClock: virtual in native tests, real in the DLL). The
+// modelled bus latency sleeps through the Clock given to SetLatency; stalls through that one
+// too, or the process clock when none was given.
+//
+// Failing the way hardware fails: between Unplug and Plug every request that reaches the device
+// fails (result 0, nothing written back, no register changed); only the library's housekeeping
+// (codes 1, 16, 17, 18, 32, 45) still answers. Plug brings the adapter back at its power-on
+// values. Fault injection fails chosen requests on purpose (recorded with `injected`).
 //
 // Thread safety: every public member takes the model's one mutex, so Kestrel's two threads and
 // a control thread may call in at once. Hooks (posts) run outside the mutex.
@@ -26,6 +33,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,7 +65,9 @@ struct LabCall {
     int param = 0;
     uintptr_t pointer = 0; // the pointer argument as a value (codes 4, 6, 14, 18, 45 carry one)
     int result = 0;
-    bool injected = false; // failed on purpose by fault injection
+    bool injected = false;  // failed on purpose by fault injection
+    bool unplugged = false; // failed because the device was unplugged
+    unsigned stallMs = 0;   // how much longer than usual it took (SetStall)
     LabFault fault = LabFault::None;
 
     // Decoded register operation (codes 2 to 6).
@@ -129,16 +139,46 @@ class LabAdapter {
     LabSlicConfig SlicConfig();
 
     // --- fault injection ---
-    // The next `count` calls of `code` fail (result 0, no effect).
+    // An injected failure returns 0, writes nothing back and changes nothing. When several
+    // injections match one request, each of them counts it.
+    // The next `count` calls of `code` fail.
     void FailNext(int code, int count = 1);
     // Reads of a register fail: `count` times, or always with -1. Bridge reads fail when the
     // block covers the register.
     void FailReads(LabTarget target, int reg, int count = -1);
+    // The next `count` requests of `code` that touch register `reg` fail: code 2 when its
+    // block covers reg, codes 3-6 for that line-chip register.
+    void FailNextAt(int code, int reg, int count = 1);
+    // Each request on the bus (every code that reaches the device except 0, 20 and 31, which
+    // find the device and its audio parts rather than talk to it) fails with probability
+    // `fraction`, drawn from a generator seeded with `seed`: the same seed fails the same
+    // requests of the same sequence, on every platform. 0 turns it off.
+    void FailRandom(double fraction, uint32_t seed);
+    // Every request of `code` fails while refused (the PCI card has no bridge registers: code 2).
+    void RefuseCode(int code, bool refuse);
+    // The next `count` requests that reach the device (-1: all until SetStall(0, 0)) each take
+    // `ms` longer. The stall comes before the request, without the model's lock held.
+    void SetStall(unsigned ms, int count);
+    // Requests failed on purpose since the last ClearCalls.
+    int InjectedFailures();
+    // Turns every injection off (failures, refusals, random failures, stalls).
     void ClearFailures();
+    // The same from configuration text (LabControl.h): "2,3" refuses codes 2 and 3;
+    // "<fraction>[:<seed>]" fails at random (seed 1 when none is given). Empty text changes
+    // nothing; false for malformed text, which changes nothing either.
+    bool ConfigureRefusals(const std::string& codes);
+    bool ConfigureFailRandom(const std::string& spec);
 
     // --- the world around the adapter ---
-    void Unplug(); // posts 1425 with the product id to the window of code 16
-    void Plug();   // posts 1424
+    // The device is pulled out: posts 1425 with the product id to the window of code 16; from
+    // now on every request that reaches the device fails.
+    void Unplug();
+    // The device is plugged in: back at its power-on values (bridge registers and pins, the line
+    // chip, the peripherals, no line or switch selected yet; the telephone's hook and the PSTN
+    // line stay as the world has them), then posts 1424. Plugging in a device that was never
+    // pulled out only posts.
+    void Plug();
+    bool Plugged();
     void LiftReceiver();
     void ReplaceReceiver();
     // A DTMF key of the telephone: 0-9, '*', '#', 'A'-'D'. False for any other character.
@@ -146,7 +186,7 @@ class LabAdapter {
     bool OffHook();
     void SetPstnRinging(bool ringing);
     void SetPstnLineBusy(bool busy);
-    // Resets the line chip behind the program's back (registers to their reset values).
+    // Resets the line chip behind the program's back (its power-on state).
     void ResetSlic();
     // PCI event queue (code 7).
     void QueueEvent(int event);
@@ -184,8 +224,10 @@ class LabAdapter {
     int BridgeRegister(int reg); // as a read would show it (pins combined)
     int SlicDirect(int reg);
     int SlicIndirect(int reg);
-    LabTone Tone();                // the tone generator decoded
-    bool Ringing();                // line feed ringing, or the telephone ringing from the PSTN
+    LabTone Tone(); // the tone generator decoded
+    // The telephone's bell sounds now: the line chip's ringing (with its cadence), the telephone
+    // on the PSTN line while that rings, or a handset's sounder.
+    bool Ringing();
     int SelectedLine();            // last code 25 value; -1 before any
     int SwitchState();             // gateway switch: last of code 22 (0) / 23 (1); -1 before any
     bool Opened();                 // code 0 called and not followed by code 1
@@ -198,11 +240,23 @@ class LabAdapter {
     // "17 2 0 W bridge[18] 00 -> 1".
     static std::string FormatCall(const LabCall& call);
 
+    // Whether a code reaches the device (all but the library's housekeeping).
+    static bool ReachesDevice(int code);
+    // The second-generation gateways, the only products whose pin 0x10 is the PSTN line-use
+    // input.
+    static bool IsGatewayProduct(int productId);
+
   private:
     int CallLocked(LabCall& rec, void* pointer);
     bool PanelControl(const std::vector<std::string>& words, int& result);
-    int BridgeRequest(LabCall& rec, void* pointer, bool fail);
+    bool FaultControl(const std::vector<std::string>& words, int& result);
+    int BridgeRequest(LabCall& rec, void* pointer);
+    // Whether a well-formed request fails: device unplugged, or an injection; marks the record.
+    // `regs` registers from rec.reg on are touched.
+    bool Blocked(LabCall& rec, int regs);
     bool ReadFails(LabTarget target, int reg, int count);
+    bool RandomFailure();
+    void PowerOn();
     void RefreshInputs();
     void QueuePost(unsigned message);
     void FlushPosts();
@@ -234,8 +288,15 @@ class LabAdapter {
     unsigned latencyDebtUs_ = 0;
     Clock* latencyClock_ = nullptr;
 
-    std::map<int, int> failNext_;                  // code -> calls left to fail
-    std::map<std::pair<int, int>, int> failReads_; // (target, reg) -> reads left; -1 always
+    std::map<int, int> failNext_;                   // code -> calls left to fail
+    std::map<std::pair<int, int>, int> failReads_;  // (target, reg) -> reads left; -1 always
+    std::map<std::pair<int, int>, int> failNextAt_; // (code, reg) -> requests left to fail
+    std::set<int> refused_;                         // codes that always fail
+    double randomFraction_ = 0;
+    uint64_t randomState_ = 0;
+    unsigned stallMs_ = 0;
+    int stallCount_ = 0; // -1: every request
+    int injectedFailures_ = 0;
 
     std::deque<LabCall> calls_;
     std::vector<LabCall> faults_;

@@ -3,18 +3,32 @@
 // Commands (text -> integer result; -1 for an unknown or malformed command):
 //   phone offhook | phone onhook        -> 1   lift or replace the receiver
 //   phone dtmf <0-9 * # A B C D>        -> 1   the telephone sends one DTMF digit
-//   phone ringing?                      -> 1 while the telephone rings, else 0
+//   phone ringing? | phone bell?        -> 1 while the telephone's bell sounds (the line chip's
+//                                          ring cadence, the PSTN line, a sounder), else 0
 //   phone tone?                         -> frequency 1 * 10000 + frequency 2 (0 while off)
 //   phone hook?                         -> 1 while the receiver is lifted
 //   pstn ring on|off                    -> 1
 //   pstn line busy|idle                 -> 1
 //   line?                               -> last line selected with code 25 (0 PSTN, 1 computer,
 //                                          -1 none)
-//   unplug | plug                       -> 1   posts 1425 / 1424 to the window of code 16
+//   unplug | plug                       -> 1   the device is pulled out (every request that
+//                                              reaches it fails) / plugged in (power-on values);
+//                                              posts 1425 / 1424 to the window of code 16
+//   plugged?                            -> 1 while the device is plugged in, else 0
 //   product <id>                        -> 1   id in hex (0x...) or decimal
 //   slic <reg> | bridge <reg> | indirect <reg> -> the register's value
 //   slic reset                          -> 1   the line chip back to its reset values
 //   fail <code> [count]                 -> 1   the next count calls of code fail (default 1)
+//   fail <code> reg <reg> [count]       -> 1   the next count requests of code touching the
+//                                              register fail (code 2: bridge, 3-6: line chip)
+//   fail random <fraction> [seed <n>]   -> 1   each request on the bus fails with that
+//                                              probability, replayable by seed (default 1);
+//                                              fraction 0 turns it off
+//   fail clear                          -> 1   every injection off (failures, refusals, stalls)
+//   failures?                           -> requests failed on purpose so far
+//   refuse <code> on|off                -> 1   every request of code fails while on
+//   stall <ms> [count|always]           -> 1   the next count requests (default 1, or all)
+//                                              each take ms longer; stall 0: off
 //   faults?                             -> number of malformed requests recorded
 //   calls?                              -> number of calls recorded
 //   opened?                             -> 1 if code 0 was called and not followed by code 1
@@ -61,6 +75,17 @@ bool ParseRegister(const std::string& text, int& reg) {
     return true;
 }
 
+// A whole-token 32-bit unsigned number, decimal or hex.
+bool ParseSeed(const std::string& text, uint32_t& out) {
+    if (text.empty() || text.size() > 12 || text[0] == '-' || text[0] == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    out = static_cast<uint32_t>(v);
+    return true;
+}
+
 void AppendHex(std::string& out, unsigned value, int digits) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%0*X", digits, value);
@@ -73,20 +98,21 @@ int LabAdapter::Control(const std::string& command) {
     std::istringstream in(command);
     std::vector<std::string> w;
     for (std::string t; in >> t;) {
-        if (w.size() == 4) return -1;
+        if (w.size() == 5) return -1;
         w.push_back(t);
     }
     if (w.empty()) return -1;
     const std::string& verb = w[0];
     const size_t n = w.size();
     if (int result = 0; PanelControl(w, result)) return result;
+    if (int result = 0; FaultControl(w, result)) return result;
 
     if (verb == "phone" && n >= 2) {
         const std::string& what = w[1];
         if (n == 2 && what == "offhook") return LiftReceiver(), 1;
         if (n == 2 && what == "onhook") return ReplaceReceiver(), 1;
         if (n == 3 && what == "dtmf" && w[2].size() == 1) return PressDtmf(w[2][0]) ? 1 : -1;
-        if (n == 2 && what == "ringing?") return Ringing() ? 1 : 0;
+        if (n == 2 && (what == "ringing?" || what == "bell?")) return Ringing() ? 1 : 0;
         if (n == 2 && what == "hook?") return OffHook() ? 1 : 0;
         if (n == 2 && what == "tone?") {
             const LabTone t = Tone();
@@ -105,6 +131,7 @@ int LabAdapter::Control(const std::string& command) {
         if (verb == "line?") return SelectedLine();
         if (verb == "unplug") return Unplug(), 1;
         if (verb == "plug") return Plug(), 1;
+        if (verb == "plugged?") return Plugged() ? 1 : 0;
         if (verb == "faults?") return FaultCount();
         if (verb == "calls?") return CallCount();
         if (verb == "opened?") return Opened() ? 1 : 0;
@@ -147,6 +174,93 @@ int LabAdapter::Control(const std::string& command) {
         return 1;
     }
     return -1;
+}
+
+// The fault-injection commands (the plain "fail <code> [count]" aside); false when `w` is none
+// of them.
+bool LabAdapter::FaultControl(const std::vector<std::string>& w, int& result) {
+    const size_t n = w.size();
+    result = -1;
+    if (w[0] == "failures?" && n == 1) return result = InjectedFailures(), true;
+    if (w[0] == "refuse") {
+        long code = 0;
+        if (n == 3 && ParseInt(w[1], code) && code >= 0 && code <= 255 &&
+            (w[2] == "on" || w[2] == "off")) {
+            RefuseCode(static_cast<int>(code), w[2] == "on");
+            result = 1;
+        }
+        return true;
+    }
+    if (w[0] == "stall") {
+        long ms = 0, count = 1;
+        if (n < 2 || n > 3 || !ParseInt(w[1], ms) || ms < 0 || ms > 600000) return true;
+        if (n == 3) {
+            if (w[2] == "always")
+                count = -1;
+            else if (!ParseInt(w[2], count) || count < 1 || count > 1000000)
+                return true;
+        }
+        SetStall(static_cast<unsigned>(ms), static_cast<int>(count));
+        result = 1;
+        return true;
+    }
+    if (w[0] != "fail" || n < 2) return false;
+    if (w[1] == "clear") {
+        if (n == 2) ClearFailures(), result = 1;
+        return true;
+    }
+    if (w[1] == "random") {
+        if (n != 3 && n != 5) return true;
+        const std::string& text = w[2];
+        char* end = nullptr;
+        errno = 0;
+        const double fraction = std::strtod(text.c_str(), &end);
+        if (text.empty() || errno != 0 || *end != '\0' || !(fraction >= 0 && fraction <= 1))
+            return true;
+        uint32_t seed = 1;
+        if (n == 5 && (w[3] != "seed" || !ParseSeed(w[4], seed))) return true;
+        FailRandom(fraction, seed);
+        result = 1;
+        return true;
+    }
+    if (n >= 4 && w[2] == "reg") {
+        long code = 0, count = 1;
+        int reg = 0;
+        if (n > 5 || !ParseInt(w[1], code) || code < 0 || code > 255 || !ParseRegister(w[3], reg))
+            return true;
+        if (n == 5 && (!ParseInt(w[4], count) || count < 1 || count > 1000000)) return true;
+        FailNextAt(static_cast<int>(code), reg, static_cast<int>(count));
+        result = 1;
+        return true;
+    }
+    return false;
+}
+
+bool LabAdapter::ConfigureRefusals(const std::string& codes) {
+    std::vector<int> list;
+    for (size_t at = 0; at < codes.size();) {
+        size_t comma = codes.find(',', at);
+        if (comma == std::string::npos) comma = codes.size();
+        long code = 0;
+        if (!ParseInt(codes.substr(at, comma - at), code) || code < 0 || code > 255) return false;
+        list.push_back(static_cast<int>(code));
+        at = comma + 1;
+    }
+    for (int code : list)
+        RefuseCode(code, true);
+    return true;
+}
+
+bool LabAdapter::ConfigureFailRandom(const std::string& spec) {
+    if (spec.empty()) return true;
+    const size_t colon = spec.find(':');
+    if (colon == spec.size() - 1) return false;
+    const std::string seed = colon == std::string::npos ? "" : " seed " + spec.substr(colon + 1);
+    const std::string fraction = spec.substr(0, colon);
+    if (fraction.find_first_of(" \t") != std::string::npos ||
+        seed.find_first_of(" \t", 6) != std::string::npos)
+        return false;
+    return Control("fail random " + fraction + seed) == 1;
 }
 
 // The queries of the second-generation models; false when `w` is none of them.
@@ -240,5 +354,7 @@ std::string LabAdapter::FormatCall(const LabCall& call) {
     s += " -> " + std::to_string(call.result);
     if (call.fault != LabFault::None) s += std::string(" FAULT ") + LabFaultName(call.fault);
     if (call.injected) s += " FAILED";
+    if (call.unplugged) s += " UNPLUGGED";
+    if (call.stallMs) s += " STALLED " + std::to_string(call.stallMs) + "ms";
     return s;
 }

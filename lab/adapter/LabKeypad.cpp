@@ -92,6 +92,15 @@ void LabKeypad::OnBridgeWrite(int reg, uint8_t value) {
     DriveEeprom();
 }
 
+void LabKeypad::PowerOn() {
+    // Keys still held stay held; the scan of a tap starts again.
+    pins_ = 0;
+    enables_ = 0;
+    config_ = 0;
+    gap_ = false;
+    eeprom_.Reset();
+}
+
 void LabKeypad::DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) {
     if (!active_) return;
     if (reg == kColumnRegister) {

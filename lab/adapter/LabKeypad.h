@@ -8,9 +8,9 @@
 //     both sound or switch only while their pin is an output (register 19).
 //   - on 0xB212, the serial settings memory (LabEeprom): select = bit 0 of register 0, clock =
 //     pin 0x10, data in = pin 0x40, data out read on pin 0x80.
-// Register 18 bits 0x10 and 0x80 are inputs on the USB phones (line use, line chip interrupt);
-// on a handset the keypad takes them over: 0x10 reads back its latch, 0x80 the memory's data out
-// (or its latch).
+// Register 18 bit 0x80 is the line chip's interrupt on the USB phones, and 0x10 the line-use
+// input on the gateways; on a handset the keypad takes both over: 0x10 reads back its latch,
+// 0x80 the memory's data out (or its latch).
 #pragma once
 #include "LabBridge.h"
 #include "LabEeprom.h"
@@ -47,6 +47,7 @@ class LabKeypad : public LabPeripheral {
     void OnBridgeWrite(int reg, uint8_t value) override;
     void DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) override;
     void OnBridgeRead(int reg, uint8_t value) override;
+    void PowerOn() override;
 
   private:
     uint8_t Columns() const; // the column lines as the rows are driven now

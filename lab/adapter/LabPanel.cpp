@@ -112,6 +112,19 @@ void LabPanel::OnBridgeWrite(int reg, uint8_t value) {
     }
 }
 
+void LabPanel::PowerOn() {
+    select_ = clock_ = false;
+    frame_.clear();
+    for (int& d : digits_)
+        d = kBlank;
+    mark_ = -1;
+    systemOn_ = lcdOn_ = false;
+    divider_ = 0;
+    beeper_ = 0;
+    eeprom_.Reset();
+    reportLo_ = reportHi_ = strobe_ = 0;
+}
+
 void LabPanel::DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) {
     if (!panel_) return;
     if (reg == kLink) {

@@ -63,6 +63,8 @@ class LabPanel : public LabPeripheral {
 
     void OnBridgeWrite(int reg, uint8_t value) override;
     void DriveInputs(int reg, uint8_t latch, uint8_t& mask, uint8_t& levels) override;
+    // Display off and blank, beeper off, the memory's link idle; what was recorded stays.
+    void PowerOn() override;
 
   private:
     void OnLink(uint8_t value);

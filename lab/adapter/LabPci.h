@@ -35,6 +35,7 @@ class LabPci {
     // The oldest event; false when there is none.
     bool Next(int& event);
     size_t Pending() const { return events_.size(); }
+    void Clear() { events_.clear(); }
 
   private:
     std::deque<int> events_;

@@ -28,6 +28,7 @@ void LabSlic::Reset() {
     batteryReads_ = 0;
     settleReadsLeft_ = 0;
     calibrationReadsLeft_ = 0;
+    ringStart_ = now_;
 }
 
 uint8_t LabSlic::PeekDirect(int reg) const {
@@ -101,6 +102,16 @@ void LabSlic::WriteDirect(int reg, uint8_t value) {
         direct_[96] = value;
         calibrationReadsLeft_ = value ? config_.calibrationReads : 0;
         return;
+    case 34: {
+        const uint8_t timers = kRingActiveTimer | kRingInactiveTimer;
+        if (LineFeedRinging() && ((direct_[34] ^ value) & timers)) ringStart_ = now_;
+        direct_[34] = value;
+        return;
+    }
+    case 64:
+        if (!LineFeedRinging() && (value & 0x0F) == (kLineFeedRinging & 0x0F)) ringStart_ = now_;
+        direct_[64] = value;
+        return;
     default: direct_[reg] = value;
     }
 }
@@ -121,7 +132,7 @@ void LabSlic::RaiseFlag(int flagReg, uint8_t bit) {
 void LabSlic::SetHook(bool offHook) {
     if (offHook == offHook_) return;
     offHook_ = offHook;
-    RaiseFlag(19, offHook && Ringing() ? 0x01 : 0x02);
+    RaiseFlag(19, offHook && LineFeedRinging() ? 0x01 : 0x02);
 }
 
 void LabSlic::Dtmf(int code) {
@@ -131,6 +142,19 @@ void LabSlic::Dtmf(int code) {
 
 bool LabSlic::InterruptPending() const {
     return (direct_[18] | direct_[19] | direct_[20]) != 0;
+}
+
+bool LabSlic::BellSounding() const {
+    if (!LineFeedRinging()) return false;
+    const uint8_t control = direct_[34];
+    if (!(control & kRingActiveTimer)) return true;
+    const uint64_t active = direct_[48] | (direct_[49] << 8);
+    const uint64_t inactive = direct_[50] | (direct_[51] << 8);
+    const uint64_t ticks = (now_ >= ringStart_ ? now_ - ringStart_ : 0) * 8; // 8 kHz
+    if (!(control & kRingInactiveTimer)) return ticks < active;              // one burst
+    const uint64_t cycle = active + inactive;
+    if (cycle == 0) return true; // timers of no length: no cadence
+    return ticks % cycle < active;
 }
 
 LabTone LabSlic::Tone() const {

@@ -9,7 +9,9 @@
 //   24       DTMF: bit 4 digit valid, low nibble the code (1-9, 10 for 0, 11 star, 12 hash,
 //            13-15 A-C, 0 D)
 //   32, 33   oscillator control (bit 2 enables the oscillator)
+//   34       ringing oscillator control: bit 4 enables the active timer, bit 3 the inactive one
 //   36-43    oscillator on/off times in 8 kHz ticks, low byte first
+//   48-51    ring cadence: active time (48, 49), inactive time (50, 51), 8 kHz ticks, low first
 //   64       line feed: 0 open (reset), 0x11 forward active, 0x44 ringing
 //   68       hook: bit 0 set while the receiver is lifted, read-only
 //   82       battery voltage: rises to >= 0xC0 some reads after the converter starts; holds when
@@ -18,6 +20,12 @@
 //   93       bit 7 (converter calibration) clears some reads after it is set (or never)
 //   96       calibration: a non-zero write starts it; reads 0 after the configured reads
 // Indirect 13-15 and 16-18 are the two tone oscillators (coefficient, amplitude, phase).
+//
+// Ringing: while the line feed is ringing, the bell sounds. With the active timer enabled it
+// sounds for the active time only, counted from the moment ringing started (the line feed went
+// to ringing, or the timers were switched while it rang); with the inactive timer enabled too
+// it is then silent for the inactive time and the cadence repeats. Without the timers it rings
+// on. Time comes from SetTime (milliseconds), given by the owner before each use.
 #pragma once
 #include <cstdint>
 
@@ -49,12 +57,16 @@ class LabSlic {
     static constexpr uint8_t kLineFeedOpen = 0x00;
     static constexpr uint8_t kLineFeedActive = 0x11;
     static constexpr uint8_t kLineFeedRinging = 0x44;
+    static constexpr uint8_t kRingActiveTimer = 0x10; // register 34
+    static constexpr uint8_t kRingInactiveTimer = 0x08;
 
     LabSlic() { Reset(); }
     void Configure(const LabSlicConfig& config);
     const LabSlicConfig& Config() const { return config_; }
     // Power-on state: every register at its reset value. The telephone's hook stays as it is.
     void Reset();
+    // The time now, in milliseconds: ringing cadences are counted in it.
+    void SetTime(uint64_t ms) { now_ = ms; }
 
     // A read by the program: advances the settle counters.
     uint8_t ReadDirect(int reg);
@@ -71,7 +83,10 @@ class LabSlic {
     // A DTMF digit of the given code (register 24 low nibble); raises flag bit 0 of register 20.
     void Dtmf(int code);
     bool InterruptPending() const;
-    bool Ringing() const { return (direct_[64] & 0x0F) == (kLineFeedRinging & 0x0F); }
+    // The line feed is in its ringing state (ring trip is detected all through it).
+    bool LineFeedRinging() const { return (direct_[64] & 0x0F) == (kLineFeedRinging & 0x0F); }
+    // The bell sounds now, following the ring cadence.
+    bool BellSounding() const;
     LabTone Tone() const;
 
     // Inverse of coefficient = cos(2 pi f / 8000) * 32768, to the nearest Hz.
@@ -92,4 +107,6 @@ class LabSlic {
     int batteryReads_ = 0;
     int settleReadsLeft_ = 0;
     int calibrationReadsLeft_ = 0;
+    uint64_t now_ = 0;
+    uint64_t ringStart_ = 0; // when the current ring cadence started
 };

@@ -23,9 +23,14 @@ namespace {
 constexpr UINT WMU_ARM_TIMER = WM_APP + 1;
 constexpr UINT WMU_KILL_TIMER = WM_APP + 2;
 
-constexpr char kSkypeMainClass[] = "tSkMainForm.UnicodeClass";
 constexpr char kSkypeKey[] = "Software\\Skype\\Phone";
 constexpr unsigned kSkypePathSize = 264;
+
+// A tray icon that Explorer refused (not up yet at logon, or restarting) is tried again on a
+// timer of its own, every 2 s for a minute; later, Explorer's "TaskbarCreated" brings it back.
+constexpr UINT_PTR TIMER_TRAY_RETRY = 20; // no other main-window timer uses this id
+constexpr UINT kTrayRetryMs = 2000;
+constexpr int kTrayRetries = 30;
 
 HINSTANCE Instance() {
     return GetModuleHandleA(nullptr);
@@ -73,7 +78,14 @@ INT_PTR CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         return FALSE;
-    case WM_TIMER: OnTimer(static_cast<unsigned>(wParam)); return TRUE;
+    case WM_TIMER:
+        if (wParam == TIMER_TRAY_RETRY) {
+            ::KillTimer(m_hWnd, TIMER_TRAY_RETRY);
+            AddTrayIcon();
+            return TRUE;
+        }
+        OnTimer(static_cast<unsigned>(wParam));
+        return TRUE;
     case WM_DESTROY: OnDestroy(); // ends the process: never returns
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WMU_TRAY_NOTIFY:
@@ -84,6 +96,10 @@ INT_PTR CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WMU_ARM_TIMER: ::SetTimer(m_hWnd, wParam, static_cast<UINT>(lParam), nullptr); return TRUE;
     case WMU_KILL_TIMER: ::KillTimer(m_hWnd, wParam); return TRUE;
     default:
+        if (msg == taskbarCreatedMsg_ && msg != 0) {
+            OnTaskbarCreated();
+            return TRUE;
+        }
         // What the message map leaves to the default window procedure.
         if (OnWindowMessage(msg, wParam, lParam)) {
             SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, 1);
@@ -124,7 +140,10 @@ BOOL CKestrelDlg::OnInitDialog() {
     trayIcon.uCallbackMessage = WMU_TRAY_NOTIFY;
     trayIcon.hIcon = LoadIconA(Instance(), MAKEINTRESOURCEA(IDI_NOT_READY));
     lstrcpynA(trayIcon.szTip, kMainWindowTitle, 64);
-    trayAdded_ = Shell_NotifyIconA(NIM_ADD, &trayIcon) != FALSE;
+    taskbarCreatedMsg_ = RegisterWindowMessageA("TaskbarCreated");
+    // Explorer runs without elevation; let its broadcast through if we do not.
+    if (taskbarCreatedMsg_ != 0) ChangeWindowMessageFilter(taskbarCreatedMsg_, MSGFLT_ADD);
+    StartTrayRetries();
 
     // wavDir: the current directory (at most 261 characters) and "\wav".
     char current[262] = {};
@@ -163,10 +182,35 @@ void CKestrelDlg::StartSkypeClient() {
     Pause(5000);
 }
 
+// Adds the tray icon with the picture it has now; a refused add is tried again on the retry
+// timer while tries are left.
+void CKestrelDlg::AddTrayIcon() {
+    trayAdded_ = Shell_NotifyIconA(NIM_ADD, &trayIcon) != FALSE;
+    // An add also fails when the icon is there already: a "TaskbarCreated" that lost nothing,
+    // or an add that Explorer took but answered too late. Then the picture is all it needs.
+    if (!trayAdded_) trayAdded_ = Shell_NotifyIconA(NIM_MODIFY, &trayIcon) != FALSE;
+    if (trayAdded_ || trayRetriesLeft_ <= 0) return;
+    --trayRetriesLeft_;
+    ::SetTimer(m_hWnd, TIMER_TRAY_RETRY, kTrayRetryMs, nullptr);
+}
+
+void CKestrelDlg::StartTrayRetries() {
+    ::KillTimer(m_hWnd, TIMER_TRAY_RETRY);
+    trayRetriesLeft_ = kTrayRetries;
+    AddTrayIcon();
+}
+
+// Explorer has made its taskbar again (it restarted) and knows no icon of ours any more.
+void CKestrelDlg::OnTaskbarCreated() {
+    StartTrayRetries();
+}
+
 [[noreturn]] void CKestrelDlg::OnDestroy() {
     if (DeviceLibraryLoaded()) ShutDownDevice();
     skypeApi_.Shutdown();
-    if (trayAdded_) Shell_NotifyIconA(NIM_DELETE, &trayIcon);
+    // Also when the last add seemed refused: a late one may still have been taken.
+    Shell_NotifyIconA(NIM_DELETE, &trayIcon);
+    ::KillTimer(m_hWnd, TIMER_TRAY_RETRY);
     ::KillTimer(m_hWnd, TIMER_STATUS_POLL);
     FreeDeviceLibrary();
     ExitProcess(0);
@@ -274,8 +318,12 @@ void CKestrelDlg::PostPstnRing() {
 }
 
 void CKestrelDlg::SetTrayIcon(int iconId) {
+    // Kept in the record even while the icon is not in the tray: the next add shows it.
     trayIcon.hIcon = LoadIconA(Instance(), MAKEINTRESOURCEA(iconId));
-    if (trayAdded_) Shell_NotifyIconA(NIM_MODIFY, &trayIcon);
+    if (!trayAdded_) return;
+    if (Shell_NotifyIconA(NIM_MODIFY, &trayIcon) != FALSE) return;
+    // The icon has gone from the tray (Explorer ended): add it again.
+    StartTrayRetries();
 }
 
 void CKestrelDlg::EnableModeButtons(bool enable) {
@@ -308,7 +356,7 @@ bool CKestrelDlg::FocusOutsideMainWindow() {
 }
 
 bool CKestrelDlg::SkypeMainWindowExists() {
-    return FindWindowA(kSkypeMainClass, nullptr) != nullptr;
+    return SkypeMainWindowPresent();
 }
 
 // --- SkypeCommands --------------------------------------------------------------------------

@@ -50,11 +50,16 @@ class CKestrelDlg final : public CallControl, public MainWindow, public SkypeCom
     void OnHelpButton();
     void OnRecordButton();
     void StartSkypeClient();
+    void AddTrayIcon();
+    void StartTrayRetries();
+    void OnTaskbarCreated();
     bool OnGuiThread() const { return GetCurrentThreadId() == guiThread_; }
 
     HWND m_hWnd = nullptr;
     DWORD guiThread_ = 0;
     bool trayAdded_ = false;
+    int trayRetriesLeft_ = 0;    // further tries of a failed add, one per tray retry tick
+    UINT taskbarCreatedMsg_ = 0; // "TaskbarCreated": Explorer has made its taskbar (again)
     bool painted_ = false;
     SkypeApiWindow skypeApi_;
 };

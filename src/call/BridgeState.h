@@ -89,6 +89,8 @@ struct BridgeState {
     std::atomic<int32_t> notifyCount{0};
     std::atomic<uint8_t> lineCheckPending{0};
     std::atomic<uint8_t> lineIdleTimerArmed{0};
+    // Clock time of the last ringing poll; the phone event thread's alone.
+    std::atomic<uint64_t> lastRingPollMs{0};
 
     // GUI thread only.
     char dialed[kDialedSize] = {};

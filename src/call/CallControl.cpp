@@ -16,8 +16,11 @@ constexpr unsigned WM_DEVICECHANGE_MSG = 0x219;
 constexpr unsigned MM_MIXM_CONTROL_CHANGE_MSG = 977;
 constexpr uintptr_t PBT_APMRESUMECRITICAL_EVT = 6;
 constexpr uintptr_t PBT_APMRESUMESUSPEND_EVT = 7;
+constexpr uintptr_t PBT_APMRESUMEAUTOMATIC_EVT = 18;
 
 constexpr unsigned kOpenPhoneDelayMs = 2000;
+// While the old phone thread still releases the removed device: a release takes one pass.
+constexpr unsigned kOpenPhoneRetryMs = 500;
 constexpr unsigned kUnregisterPauseMs = 1000;
 constexpr unsigned kThreadWaitStepMs = 10;
 
@@ -79,6 +82,13 @@ void CallControl::WaitForPhoneThread(unsigned maxMs) {
 }
 
 int CallControl::OpenPhone() {
+    // The phone of a removed device is still being released by its thread, which closes the
+    // library's device last. Try again shortly: returning for good would leave the arrival's
+    // product id set, every later arrival ignored and the device dead.
+    if (m_hThread != 0 && m_bReleaseOnStop == 1) {
+        window_.ArmTimer(TIMER_OPEN_PHONE, kOpenPhoneRetryMs);
+        return 0;
+    }
     if (m_pPhone.load() != nullptr) return 1;
 
     // A thread from the previous phone may still be finishing its release (device close
@@ -96,6 +106,7 @@ int CallControl::OpenPhone() {
     PhoneDevice* phone = CreatePhone(productId);
     m_pPhone = phone;
 
+    bool mixerFailed = false;
     if (phone != nullptr) {
         state_.deviceLockDeleted = 0;
         int offHook = 0;
@@ -120,9 +131,7 @@ int CallControl::OpenPhone() {
             DeviceLockGuard hold;
             m_hMixer = DevOpenMixer(&block);
         }
-        // Shown after the lock is given back: the phone event thread must not wait on it for as
-        // long as the box stays open.
-        if (m_hMixer == 0) window_.ShowMessage(kMixerFailedText, "Error", true);
+        mixerFailed = m_hMixer == 0;
 
         ChoosePromptDevice(state_);
     }
@@ -140,7 +149,12 @@ int CallControl::OpenPhone() {
     state_.pstnActive = 0;
     std::memset(state_.dialed, 0, sizeof state_.dialed);
 
-    return m_pPhone.load() != nullptr ? 1 : 0;
+    const int opened = m_pPhone.load() != nullptr ? 1 : 0;
+    // Last, and without the lock (the phone event thread must not wait on it for as long as
+    // the box stays open): the box runs a message loop, and what it handles (a call that starts
+    // ringing, the device removed, even another opening) must not be undone by the resets.
+    if (mixerFailed) window_.ShowMessage(kMixerFailedText, "Error", true);
+    return opened;
 }
 
 void CallControl::ShutDownDevice() {
@@ -162,10 +176,26 @@ void CallControl::ShutDownDevice() {
     DevClose();
 }
 
+void CallControl::EndCallOfRemovedDevice() {
+    BridgeState& s = state_;
+    const int32_t callState = s.callState;
+    // A call being set up or in progress is hung up. A call ringing in is left to ring in
+    // Skype, where it can still be taken at the computer; only the telephone's part ends.
+    if (callState == CALL_GOING_OUT || callState == CALL_IN_PROGRESS) {
+        FormatCommand("SET CALL %s STATUS FINISHED", s.callId);
+        SendCommand();
+    }
+    if (callState == CALL_RINGING_IN || callState == CALL_GOING_OUT ||
+        callState == CALL_IN_PROGRESS)
+        ReturnToIdle();
+}
+
 bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
     switch (message) {
     case WM_POWERBROADCAST_MSG:
-        if (wParam == PBT_APMRESUMECRITICAL_EVT || wParam == PBT_APMRESUMESUSPEND_EVT)
+        // The automatic resume comes first, and alone when nobody touches the machine.
+        if (wParam == PBT_APMRESUMECRITICAL_EVT || wParam == PBT_APMRESUMESUSPEND_EVT ||
+            wParam == PBT_APMRESUMEAUTOMATIC_EVT)
             WithPhone([](PhoneDevice& phone) { phone.Initialize(); });
         return false;
     case WM_DEVICECHANGE_MSG: DevDeviceChange(wParam, lParam); return false;
@@ -184,9 +214,12 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
         return false;
     case WMU_DEVICE_REMOVED:
         if (static_cast<int32_t>(lParam) == m_nProductId) {
+            // An opening still pending for this device is moot; its next arrival arms another.
+            window_.KillTimer(TIMER_OPEN_PHONE);
             if (m_pPhone.load() != nullptr) {
                 m_bReleaseOnStop = 1;
                 m_bStopThread = 1;
+                EndCallOfRemovedDevice();
             }
             m_nProductId = 0;
         }

@@ -55,6 +55,8 @@ class CallControl {
     int OpenPhone();
 
     // --- Skype notifications (GUI thread, from the hidden API window) -------------------------
+    // Only three forms act: a call's status ("CALL <id> STATUS <word>"), an error reply
+    // ("ERROR <number> <text>") and "CONNSTATUS LOGGEDOUT"; every other text is ignored.
     void OnSkypeNotification(const char* text);
 
     // --- Phone events ----------------------------------------------------------------------
@@ -104,6 +106,15 @@ class CallControl {
 
   private:
     void StopRinging();
+    // Every end of a call: ring stop, the resting tray icon and timers, no rejection pending,
+    // idle.
+    void ReturnToIdle();
+    // Turns away a call the phone cannot take ("SET CALL <id> STATUS FINISHED").
+    void RejectCall(const char* id);
+    void OnCallStatus(const char* id, const char* word);
+    void OnErrorReply(const char* text);
+    // A device removed during a Skype call: nobody can hear the call any more.
+    void EndCallOfRemovedDevice();
     // Sends commandText as a command of our own (a resend is not).
     void SendCommand();
     void FormatCommand(const char* format, const char* argument);

@@ -28,6 +28,6 @@ class MainWindow {
 
     // Whether the GUI thread's keyboard focus lies outside the main window and its children.
     virtual bool FocusOutsideMainWindow() = 0;
-    // Whether Skype's main window ("tSkMainForm.UnicodeClass") exists.
+    // Whether the main window of a Skype desktop client exists.
     virtual bool SkypeMainWindowExists() = 0;
 };

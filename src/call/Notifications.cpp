@@ -13,21 +13,59 @@ constexpr unsigned kRingOffMs = 3000;
 constexpr unsigned kStatusPollMs = 2000;
 constexpr unsigned kAnimationMs = 500;
 
-// The id is what follows "CALL " up to the next space. An id that does not fit (7 characters)
-// is not cut short: a shortened id could name another call, so the caller ignores the text.
-bool CutCallId(const char* text, char (&id)[kCallIdSize]) {
-    const size_t start = 5;
-    if (std::strlen(text) < start) return false;
-    const char* begin = text + start;
-    size_t length = std::strcspn(begin, " ");
-    if (length >= kCallIdSize) return false;
-    std::memcpy(id, begin, length);
-    id[length] = '\0';
+// A call's status notification, "CALL <id> STATUS <word>", and nothing else: the only form that
+// moves the call state. A real client also reports other objects' statuses (SMS, FILETRANSFER,
+// VOICEMAIL) and relays texts that remote people write (mood texts, full names, chat topics),
+// which may contain anything.
+struct CallStatus {
+    char id[kCallIdSize];
+    const char* word; // the status, up to the end of the text
+};
+
+// An id that does not fit (7 characters) is not cut short: a shortened id could name another
+// call, so the text is ignored.
+bool ParseCallStatus(const char* text, CallStatus& out) {
+    static const char kCall[] = "CALL ";
+    static const char kStatus[] = " STATUS ";
+    if (std::strncmp(text, kCall, sizeof kCall - 1) != 0) return false;
+    const char* id = text + sizeof kCall - 1;
+    const size_t idLength = std::strcspn(id, " ");
+    if (idLength == 0 || idLength >= kCallIdSize) return false;
+    if (std::strncmp(id + idLength, kStatus, sizeof kStatus - 1) != 0) return false;
+    const char* word = id + idLength + sizeof kStatus - 1;
+    if (*word == '\0' || std::strchr(word, ' ') != nullptr) return false;
+    std::memcpy(out.id, id, idLength);
+    out.id[idLength] = '\0';
+    out.word = word;
     return true;
 }
 
-bool Contains(const char* text, const char* what) {
-    return std::strstr(text, what) != nullptr;
+// The statuses with which a call is over.
+bool IsEndStatus(const char* word) {
+    for (const char* end : {"FINISHED", "MISSED", "REFUSED", "FAILED", "BUSY", "CANCELLED"})
+        if (std::strcmp(word, end) == 0) return true;
+    return false;
+}
+
+// Skype's answer to a command that failed: "ERROR <number> <text>".
+bool IsErrorReply(const char* text) {
+    return std::strncmp(text, "ERROR ", 6) == 0;
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Clients differ in how they capitalise their error texts ("Invalid call id").
+bool ContainsNoCase(const char* text, const char* lowerWhat) {
+    const size_t length = std::strlen(lowerWhat);
+    for (const char* at = text; *at != '\0'; ++at) {
+        size_t i = 0;
+        while (i < length && AsciiLower(at[i]) == lowerWhat[i])
+            ++i;
+        if (i == length) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -49,70 +87,82 @@ void CallControl::StopRinging() {
     window_.KillTimer(TIMER_RING_ON);
 }
 
-void CallControl::OnSkypeNotification(const char* text) {
-    if (text == nullptr) return;
+void CallControl::ReturnToIdle() {
+    StopRinging();
+    // The resting state: the in-call animation stops and the status poll, stopped while the call
+    // was in progress, runs again.
+    window_.KillTimer(TIMER_CALL_ANIMATION);
+    window_.SetTrayIcon(ICON_READY);
+    window_.ArmTimer(TIMER_STATUS_POLL, kStatusPollMs);
+    state_.busyRejected = 0;
+    state_.callState = CALL_IDLE;
+}
+
+void CallControl::RejectCall(const char* id) {
+    // Answer Skype first, then hang the call up. Marked before the send: a client may answer
+    // with the refusal inside our send, and that refusal must not end the call we are busy with.
+    skype_.ReplyTrue();
+    state_.busyRejected = 1;
+    FormatCommand("SET CALL %s STATUS FINISHED", id);
+    SendCommand();
+}
+
+void CallControl::OnCallStatus(const char* id, const char* word) {
     BridgeState& s = state_;
+    auto is = [word](const char* status) { return std::strcmp(word, status) == 0; };
+    // The call we last turned away, while that rejection stands: it never becomes the current
+    // call, and its end (the client answers a reject with REFUSED) is not ours.
+    const bool turnedAway = s.busyRejected == 1 && std::strcmp(id, s.otherCallId) == 0;
 
-    // A call the phone cannot take: answer Skype first, then hang the call up.
-    auto reject = [&](const char* id) {
-        skype_.ReplyTrue();
-        FormatCommand("SET CALL %s STATUS FINISHED", id);
-        SendCommand();
-        s.busyRejected = 1;
-    };
-
-    if (Contains(text, "STATUS RINGING") && s.callState != CALL_GOING_OUT) {
+    if (is("RINGING") && s.callState != CALL_GOING_OUT) {
         if (s.callState == CALL_RINGING_IN || s.callState == CALL_IN_PROGRESS) {
-            char id[kCallIdSize];
-            if (!CutCallId(text, id)) return;
-            std::memcpy(s.otherCallId, id, sizeof id);
-            if (std::strcmp(s.otherCallId, s.callId) != 0) reject(s.otherCallId);
+            std::memcpy(s.otherCallId, id, kCallIdSize);
+            if (std::strcmp(s.otherCallId, s.callId) != 0) RejectCall(s.otherCallId);
             return;
         }
-        char id[kCallIdSize];
-        if (!CutCallId(text, id)) return;
-        std::memcpy(s.callId, id, sizeof id);
         if (s.pstnActive == 1) {
-            reject(s.callId);
+            // Turned away without becoming the current call, so that its later statuses move
+            // nothing.
+            std::memcpy(s.otherCallId, id, kCallIdSize);
+            RejectCall(s.otherCallId);
             return;
         }
+        std::memcpy(s.callId, id, kCallIdSize);
         if (s.offHook == 0) {
             s.ringing = 1;
             window_.ArmTimer(TIMER_RING_OFF, kRingOffMs);
         }
         s.callState = CALL_RINGING_IN;
-    } else if (Contains(text, "STATUS ROUTING")) {
-        char id[kCallIdSize];
-        if (!CutCallId(text, id)) return;
-        std::memcpy(s.callId, id, sizeof id);
-        if (s.pstnActive == 1)
-            reject(s.callId);
-        else
+    } else if (turnedAway) {
+        return;
+    } else if (is("ROUTING")) {
+        if (s.pstnActive == 1) {
+            std::memcpy(s.otherCallId, id, kCallIdSize);
+            RejectCall(s.otherCallId);
+        } else {
+            std::memcpy(s.callId, id, kCallIdSize);
             s.callState = CALL_GOING_OUT;
-    } else if (Contains(text, "STATUS FINISHED") || Contains(text, "STATUS MISSED") ||
-               (Contains(text, "STATUS REFUSED") && s.callState != CALL_IDLE &&
-                s.busyRejected != 1)) {
-        StopRinging();
-        if (Contains(text, "STATUS FINISHED")) {
-            window_.KillTimer(TIMER_CALL_ANIMATION);
-            window_.SetTrayIcon(ICON_READY);
-            window_.ArmTimer(TIMER_STATUS_POLL, kStatusPollMs);
         }
-        s.busyRejected = 0;
-        s.callState = CALL_IDLE;
-    } else if (Contains(text, "STATUS INPROGRESS")) {
-        char id[kCallIdSize];
-        if (!CutCallId(text, id)) return;
-        std::memcpy(s.callId, id, sizeof id);
+    } else if (is("INPROGRESS")) {
+        std::memcpy(s.callId, id, kCallIdSize);
         StopRinging();
         s.callState = CALL_IN_PROGRESS;
         window_.KillTimer(TIMER_STATUS_POLL);
         window_.ArmTimer(TIMER_CALL_ANIMATION, kAnimationMs);
-    } else if (Contains(text, "call error") || Contains(text, "invalid call id") ||
-               Contains(text, "invalid user handle")) {
-        if (Contains(text, "ERROR 101")) return;
+    } else if (IsEndStatus(word) && std::strcmp(id, s.callId) == 0) {
+        // Another call's end leaves ours alone.
+        if (is("REFUSED") && s.callState == CALL_IDLE) return;
+        ReturnToIdle();
+    }
+}
+
+void CallControl::OnErrorReply(const char* text) {
+    BridgeState& s = state_;
+    if (ContainsNoCase(text, "call error") || ContainsNoCase(text, "invalid call id") ||
+        ContainsNoCase(text, "invalid user handle")) {
+        if (std::strstr(text, "ERROR 101") != nullptr) return;
         skype_.ReplyTrue();
-        s.callState = CALL_IDLE;
+        ReturnToIdle();
         // A dial tone still on the player would be left open underneath the prompt.
         if (s.playerIdle == 0) {
             promptPlayer.Stop();
@@ -122,16 +172,23 @@ void CallControl::OnSkypeNotification(const char* text) {
         promptPlayer.SetDevice(static_cast<uint32_t>(s.promptDevice.load()));
         promptPlayer.Play(false, 0);
         promptPlayer.Close();
-    } else if (Contains(text, "STATUS FAILED")) {
-        s.callState = CALL_IDLE;
-    } else if (Contains(text, "Access denied")) {
+    } else if (ContainsNoCase(text, "access denied")) {
         skype_.ReplyTrue();
         // Once per command of ours: Skype denying the resend as well must not make the two
         // sides answer each other for ever.
         if (!resendAllowed_) return;
         resendAllowed_ = false;
         skype_.SendSkypeCommand();
-    } else if (Contains(text, "CONNSTATUS LOGGEDOUT")) {
-        s.attachStatus = ATTACH_NOT_CONNECTED;
     }
+}
+
+void CallControl::OnSkypeNotification(const char* text) {
+    if (text == nullptr) return;
+    CallStatus call;
+    if (ParseCallStatus(text, call))
+        OnCallStatus(call.id, call.word);
+    else if (IsErrorReply(text))
+        OnErrorReply(text);
+    else if (std::strcmp(text, "CONNSTATUS LOGGEDOUT") == 0)
+        state_.attachStatus = ATTACH_NOT_CONNECTED;
 }

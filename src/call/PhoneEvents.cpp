@@ -4,10 +4,13 @@
 
 #include "call/PhoneAccess.h"
 #include "core/Clock.h"
+#include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +22,11 @@ constexpr unsigned kRingNotifyPauseMs = 500;
 constexpr unsigned kRingOverMs = 5000;
 constexpr unsigned kLineIdleMs = 1000;
 constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after this many
+// Ringing polls seen before this long a quiet stretch belong to no ring episode. Longer than the
+// longest silence of common ring cadences (4 s: 2 s on 4 s off in North America, 1 s on 4 s off
+// in Germany and Italy), so that short bursts still add up across their silences; the same
+// stretch after which timer 7 takes an episode as over.
+constexpr uint64_t kRingQuietMs = 5000;
 constexpr int kMaxNotifyPrompts = 3;
 constexpr int kLineInUsePin = 0x10;
 
@@ -40,6 +48,14 @@ void CallControl::PstnWatch() {
     if (!WithPhone([&](PhoneDevice& p) { ringing = p.IsPstnRinging(); })) return;
 
     if (ringing) {
+        // Not necessarily consecutive (the ring-detect bit may flicker within a burst), but
+        // isolated ringing polls hours apart must never add up to a prompt or a line switch.
+        const uint64_t now = GetClock().NowMs();
+        if (now - s.lastRingPollMs > kRingQuietMs) {
+            s.ringPolls = 0;
+            s.busyRingPolls = 0;
+        }
+        s.lastRingPollMs = now;
         if (s.ringPolls > kRingPollsPerBurst) {
             s.ringPolls = 0;
             s.ringSeen = 1;
@@ -79,7 +95,12 @@ void CallControl::PstnWatch() {
     if (s.pstnActive == 1 || s.lineCheckPending != 0) {
         s.lineCheckPending = 0;
         int inUse = 0;
-        if (!WithPhone([&](PhoneDevice&) { inUse = DevGetPins(kLineInUsePin); })) return;
+        // Without a detector nothing shows the line in use: taken as idle, the telephone comes
+        // back to VoIP instead of staying on a line we cannot watch, with its keys unread.
+        if (!WithPhone([&](PhoneDevice& p) {
+                inUse = HasLineUseDetector(p) ? DevGetPins(kLineInUsePin) : 0;
+            }))
+            return;
         if (inUse == 0) {
             if (s.lineIdleTimerArmed == 0 && s.ringSeen == 0 && s.pstnActive == 1) {
                 window_.ArmTimer(TIMER_PSTN_LINE_IDLE, kLineIdleMs);
@@ -122,6 +143,9 @@ bool CallControl::PhoneEventPass() {
         if (found) window_.PostPhoneKey(static_cast<int8_t>(key));
     }
 
+    // The stop request is read first: the removal asks for the release before the stop, so a
+    // stop seen here comes with its release request visible.
+    const bool stop = m_bStopThread != 0;
     if (m_bReleaseOnStop == 1) {
         ReleasePhone();
         m_hMixer = 0;
@@ -129,7 +153,7 @@ bool CallControl::PhoneEventPass() {
         DevClose();
         return false;
     }
-    if (m_bStopThread != 0) return false;
+    if (stop) return false;
 
     // Nothing to poll (no phone, bridge not ready): don't spin a core until there is.
     if (polled)
@@ -147,23 +171,26 @@ void CallControl::PhoneEventLoop() {
 
 // --- Keys and rings on the GUI thread ---------------------------------------------------------
 
+// The key handler keeps the number short enough for its "+" form and the terminator.
+static_assert(CallControl::kMaxDialed + 2 <= static_cast<int>(kDialedSize),
+              "the number with its \"+\" fits dialed");
+
 void CallControl::PlaceCall() {
     BridgeState& s = state_;
     s.dialed[sizeof s.dialed - 1] = '\0';
     const size_t length = std::strlen(s.dialed);
-    // The key handler keeps numbers short enough for the "+" and the terminator; anything
-    // longer is not sent cut short.
-    const bool fits = length + 2 <= sizeof s.dialed;
-    if (fits && length > 2) {
-        std::memmove(s.dialed + 1, s.dialed, length + 1);
+    assert(length <= static_cast<size_t>(kMaxDialed));
+    if (length > 2) {
+        // Bounded all the same: "+", the number and the terminator stay within the buffer.
+        const size_t kept = std::min(length, sizeof s.dialed - 2);
+        std::memmove(s.dialed + 1, s.dialed, kept);
         s.dialed[0] = '+';
-    } else if (fits) {
+        s.dialed[kept + 1] = '\0';
+    } else {
         PlaySpeedDialPlayback(window_, s, s.dialed);
     }
-    if (fits) {
-        FormatCommand("CALL %s", s.dialed);
-        SendCommand();
-    }
+    FormatCommand("CALL %s", s.dialed);
+    SendCommand();
     s.dialedLen = 0;
     std::memset(s.dialed, 0, sizeof s.dialed);
 }

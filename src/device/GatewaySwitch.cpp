@@ -2,6 +2,7 @@
 
 #include "device/DeviceLock.h"
 #include "device/KwIpApi.h"
+#include "device/PhoneDevice.h"
 
 GatewaySwitch::~GatewaySwitch() = default;
 
@@ -18,4 +19,8 @@ int GatewaySwitch::GetState() {
 int GatewaySwitch::SetOption(int value) {
     DeviceLockGuard hold;
     return DevSwitchOption(value);
+}
+
+bool HasLineUseDetector(PhoneDevice& phone) {
+    return dynamic_cast<GatewaySwitch*>(&phone) != nullptr;
 }

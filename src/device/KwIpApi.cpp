@@ -129,10 +129,17 @@ int DevGetPins(int mask) {
 
 // --- line chip ---
 
-int SlicReadDirect(int reg) {
+int SlicReadDirect(int reg, int* value) {
     uint8_t byte = 0;
-    Call(VC_SLIC_READ_DIRECT, reg & 0xFF, &byte);
-    return byte;
+    const int result = Call(VC_SLIC_READ_DIRECT, reg & 0xFF, &byte);
+    if (value) *value = byte;
+    return result;
+}
+
+int SlicReadDirect(int reg) {
+    int value = 0;
+    SlicReadDirect(reg, &value);
+    return value;
 }
 
 int SlicWriteDirect(int reg, int value) {

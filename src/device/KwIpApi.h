@@ -107,7 +107,11 @@ int DevSetPins(int mask, int high);
 int DevGetPins(int mask);
 
 // Line chip (SLIC) registers.
+// The register's value; a failed read gives 0, which is also a value the chip can hold.
 int SlicReadDirect(int reg);
+// The checked form, for decisions that must rest on a value really read: stores the byte as
+// above and returns the library's result, non-zero when the read succeeded.
+int SlicReadDirect(int reg, int* value);
 int SlicWriteDirect(int reg, int value);
 int SlicReadIndirect(int reg);
 int SlicWriteIndirect(int reg, int value);

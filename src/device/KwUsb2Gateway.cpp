@@ -10,9 +10,6 @@ constexpr int kSlicHybrid = 10; // SLIC direct register: hybrid balance, low thr
 constexpr int kHybridGateway = 0x05;
 constexpr int kHookChangeFlags = 0x03;
 constexpr int kDtmfFlag = 0x01;
-constexpr int kDtmfValid = 0x10;
-constexpr int kDtmfCodeMask = 0x0F;
-constexpr int kDtmfCodeZero = 10;
 
 } // namespace
 
@@ -68,26 +65,19 @@ int KwUsb2Gateway::Initialize() {
 int KwUsb2Gateway::PollEvent() {
     DeviceLockGuard hold;
     lastEvent = kEventNone;
+    if (unread != Unread::None) return ReadEvent(unread);
     uint8_t pins = 0;
     if (!DevReadRegBlock(BRIDGE_PIN_LEVEL, &pins, 1) || (pins & kPinSlicIrq)) return 0;
 
-    const int status2 = SlicReadDirect(SLIC_IRQ_STATUS2);
-    const int status3 = SlicReadDirect(SLIC_IRQ_STATUS3);
+    // Unreadable flags are no event; left uncleared, they are seen by the next poll.
+    int status2 = 0;
+    int status3 = 0;
+    if (!SlicReadDirect(SLIC_IRQ_STATUS2, &status2)) return 0;
+    if (!SlicReadDirect(SLIC_IRQ_STATUS3, &status3)) return 0;
+    // An event counts once its own flag is cleared; a flag that stays set is found again.
     const int cleared2 = SlicWriteDirect(SLIC_IRQ_STATUS2, status2);
     const int cleared3 = SlicWriteDirect(SLIC_IRQ_STATUS3, status3);
-    if (!cleared2 || !cleared3) return 0;
-
-    if (status2 & kHookChangeFlags) {
-        lastEvent = (SlicReadDirect(SLIC_HOOK_STATUS) & 0x01) ? kEventOffHook : kEventOnHook;
-        return 1;
-    }
-    if (status3 & kDtmfFlag) {
-        const int d = SlicReadDirect(SLIC_DTMF_DECODE);
-        if (d & kDtmfValid) {
-            const int code = d & kDtmfCodeMask;
-            lastEvent = code == kDtmfCodeZero ? 0 : code;
-            return 1;
-        }
-    }
+    if (status2 & kHookChangeFlags) return cleared2 ? ReadEvent(Unread::Hook) : 0;
+    if (status3 & kDtmfFlag) return cleared3 ? ReadEvent(Unread::Digit) : 0;
     return 0;
 }

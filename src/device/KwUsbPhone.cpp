@@ -177,6 +177,7 @@ int KwUsbPhone::Initialize() {
 }
 
 int KwUsbPhone::InitializeSlic(int pcm) {
+    slicRefused = false;
     static const DirectWrite kSetup[] = {
         {SLIC_AUTO_MANUAL, 0x17},   // automatic power alarm, battery and ring-trip handling
         {SLIC_RING_OSC_CTRL, 0x18}, // ringing cadence timers on, ringing itself off
@@ -194,7 +195,10 @@ int KwUsbPhone::InitializeSlic(int pcm) {
     if (!Write(SLIC_BATTERY_FEED, 0x01)) return 0;      // battery feed control
     if (revision <= 2) Write(SLIC_COMMON_MODE_V, 0x04); // early revisions need a lower VCM
     // Variants 1 and 2 have no converter of ours: leave it off.
-    if (variant == 1 || variant == 2) return 0;
+    if (variant == 1 || variant == 2) {
+        slicRefused = true;
+        return 0;
+    }
 
     PowerUpConverter();
     CheckPowerLeakage();
@@ -312,51 +316,81 @@ int KwUsbPhone::CalibrateSlic() {
     return 1;
 }
 
+bool KwUsbPhone::SlicLooksReset() {
+    int loopback = 0;
+    int linefeed = 0;
+    const bool loopbackRead = SlicReadDirect(SLIC_LOOPBACK, &loopback) != 0;
+    const bool linefeedRead = SlicReadDirect(SLIC_LINEFEED, &linefeed) != 0;
+    if (loopbackRead && loopback == kSlicResetLoopback) return true;
+    return linefeedRead && linefeed == kLinefeedOpen && !slicRefused;
+}
+
 int KwUsbPhone::PollEvent() {
     DeviceLockGuard hold;
 
     // A chip reset behind our back (loopback back at 2, or the line feed open): look again after
-    // a moment, then set the adapter up anew.
-    auto inReset = [] {
-        const int loopback = Read(SLIC_LOOPBACK);
-        const int linefeed = Read(SLIC_LINEFEED);
-        return loopback == kSlicResetLoopback || linefeed == kLinefeedOpen;
-    };
-    if (inReset()) {
+    // a moment, then set the adapter up anew. A read that failed shows nothing of the kind.
+    if (SlicLooksReset()) {
         Pause(kResetRecheckMs);
-        if (inReset()) Initialize();
+        if (SlicLooksReset()) Initialize();
     }
 
     lastEvent = kEventNone;
+    if (unread != Unread::None) return ReadEvent(unread);
     uint8_t pins = 0;
     if (!DevReadRegBlock(BRIDGE_PIN_LEVEL, &pins, 1) || (pins & kPinSlicIrq)) return 0;
 
-    const int status2 = Read(SLIC_IRQ_STATUS2);
-    const int status3 = Read(SLIC_IRQ_STATUS3);
+    // Unreadable flags are no event; left uncleared, they are seen by the next poll.
+    int status2 = 0;
+    int status3 = 0;
+    if (!SlicReadDirect(SLIC_IRQ_STATUS2, &status2)) return 0;
+    if (!SlicReadDirect(SLIC_IRQ_STATUS3, &status3)) return 0;
     const bool hookChange = (status2 & kHookChangeFlags) != 0;
+    const bool digit = !hookChange && (status3 & kDtmfFlag) != 0;
     int dtmf = 0;
+    bool dtmfRead = false;
     if (hookChange) {
         SetRinging(0); // a lifted receiver ends the ringing at once
-    } else if (status3 & kDtmfFlag) {
-        dtmf = Read(SLIC_DTMF_DECODE);
+    } else if (digit) {
+        dtmfRead = SlicReadDirect(SLIC_DTMF_DECODE, &dtmf) != 0;
     }
 
-    // Writing the flags back clears them; a digit that came with a hook change is dropped.
+    // Writing the flags back clears them; a digit whose flag is cleared with a hook change is
+    // dropped. An event counts once its own flag is cleared: a flag that stays set is found
+    // again by the next poll, a cleared one never, so neither is reported twice or lost.
     const int cleared2 = Write(SLIC_IRQ_STATUS2, status2);
     const int cleared3 = Write(SLIC_IRQ_STATUS3, status3);
-    if (!cleared2 || !cleared3) return 0;
-
     if (hookChange) {
+        if (!cleared2) return 0;
         Pause(kHookSettleMs);
-        lastEvent = (Read(SLIC_HOOK_STATUS) & 0x01) ? kEventOffHook : kEventOnHook;
-        return 1;
+        return ReadEvent(Unread::Hook);
     }
-    if (dtmf & kDtmfValid) {
-        const int code = dtmf & kDtmfCodeMask;
-        lastEvent = code == kDtmfCodeZero ? 0 : code;
-        return 1;
+    if (!digit || !cleared3) return 0;
+    if (!dtmfRead) {
+        unread = Unread::Digit;
+        return 0;
     }
-    return 0;
+    return StoreDigit(dtmf);
+}
+
+int KwUsbPhone::ReadEvent(Unread what) {
+    int value = 0;
+    const int reg = what == Unread::Hook ? SLIC_HOOK_STATUS : SLIC_DTMF_DECODE;
+    if (!SlicReadDirect(reg, &value)) {
+        unread = what;
+        return 0;
+    }
+    unread = Unread::None;
+    if (what == Unread::Digit) return StoreDigit(value);
+    lastEvent = (value & 0x01) ? kEventOffHook : kEventOnHook;
+    return 1;
+}
+
+int KwUsbPhone::StoreDigit(int decoded) {
+    if (!(decoded & kDtmfValid)) return 0;
+    const int code = decoded & kDtmfCodeMask;
+    lastEvent = code == kDtmfCodeZero ? 0 : code;
+    return 1;
 }
 
 PhoneKey KwUsbPhone::GetEventKey() {

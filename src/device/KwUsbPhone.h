@@ -76,6 +76,24 @@ class KwUsbPhone : public PhoneDevice {
     virtual int CheckPowerLeakage();                   // 26
 
     const int pcmMode;
+
+  protected:
+    // A hook change or digit whose flag is already cleared but whose register did not read:
+    // the next poll reads it, rather than report a guess now or lose the event.
+    enum class Unread { None, Hook, Digit };
+    // Reads the hook or digit register of a flagged event into lastEvent: 1 with an event, 0
+    // without one; a failed read leaves the event for the next poll. Called with deviceLock held.
+    int ReadEvent(Unread what);
+    // A DTMF decode value into lastEvent: 1 when it holds a valid digit, else 0.
+    int StoreDigit(int decoded);
+    Unread unread = Unread::None;
+
+  private:
+    // Whether the line chip shows its reset state, judged on values really read.
+    bool SlicLooksReset();
+    // The chip refused its bring-up (variants 1 and 2): its line feed stays open, so an open
+    // line feed is no sign of a reset; only the loopback's power-on value is.
+    bool slicRefused = false;
 };
 
 // The variant with an auxiliary relay. The system does not set this adapter up: its Initialize

@@ -61,8 +61,9 @@ PhoneKey PhoneDevice::TranslateKey(unsigned) {
 int PhoneDevice::IsPstnRinging() {
     DeviceLockGuard hold;
     uint8_t status = 0;
-    // A failed read leaves 0 and so reports ringing; the event loop then watches the line.
-    DevReadReg(BRIDGE_PSTN_STATUS, &status);
+    // Only a value really read shows a ring: the bit is active low, so a failed read (a glitch,
+    // an unplugged adapter, a card whose library refuses bridge requests) would look like one.
+    if (!DevReadReg(BRIDGE_PSTN_STATUS, &status)) return 0;
     return (status & kPstnNotRinging) ? 0 : 1;
 }
 

@@ -28,8 +28,20 @@ bool StdFileOps::Replace(const char* from, const char* to) {
     return !ec;
 }
 
+std::FILE* StdFileOps::OpenForWrite(const char* path) {
+    return std::fopen(path, "wb");
+}
+
 bool StdFileOps::Write(std::FILE* f, const char* data, size_t size) {
     return std::fwrite(data, 1, size, f) == size;
+}
+
+bool StdFileOps::Flush(std::FILE* f) {
+    return std::fflush(f) == 0;
+}
+
+bool StdFileOps::Close(std::FILE* f) {
+    return std::fclose(f) == 0;
 }
 
 namespace {
@@ -73,12 +85,14 @@ void SetFileOps(FileOps* ops) {
 bool WriteFileReplacing(const char* path, const std::string& bytes) {
     FileOps& ops = GetFileOps();
     std::string temp = std::string(path) + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = ops.Write(f, bytes.data(), bytes.size());
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) ok = ops.Replace(temp.c_str(), path);
+    bool ok = false;
+    if (std::FILE* f = ops.OpenForWrite(temp.c_str())) {
+        // Only a file that has reached the disk may take the old one's place: after a power
+        // cut the name must lead to the old contents or to the whole new ones.
+        ok = ops.Write(f, bytes.data(), bytes.size()) && ops.Flush(f);
+        ok = ops.Close(f) && ok;
+        if (ok) ok = ops.Replace(temp.c_str(), path);
+    }
     if (!ok) ops.Remove(temp.c_str());
     return ok;
 }

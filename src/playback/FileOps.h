@@ -20,8 +20,14 @@ class FileOps {
     virtual bool Remove(const char* path) = 0;
     // Puts from in place of to in one step, replacing it; on failure to is left as it was.
     virtual bool Replace(const char* from, const char* to) = 0;
+    // Opens path for writing in binary, creating or emptying it; null when it cannot.
+    virtual std::FILE* OpenForWrite(const char* path) = 0;
     // Writes all of data to f; false when any of it could not be written.
     virtual bool Write(std::FILE* f, const char* data, size_t size) = 0;
+    // Pushes what was written to f through to the disk, not only to the system's cache.
+    virtual bool Flush(std::FILE* f) = 0;
+    // Closes f; false when what it still held could not be written.
+    virtual bool Close(std::FILE* f) = 0;
     // Names (without directory) of the entries of dir matching "*.wav", case-insensitively.
     virtual std::vector<std::string> ListWaveFiles(const char* dir) = 0;
 };
@@ -32,7 +38,11 @@ class StdFileOps : public FileOps {
     bool Move(const char* from, const char* to) override;
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
+    std::FILE* OpenForWrite(const char* path) override;
     bool Write(std::FILE* f, const char* data, size_t size) override;
+    // Only as far as the C library goes: the system's cache.
+    bool Flush(std::FILE* f) override;
+    bool Close(std::FILE* f) override;
     std::vector<std::string> ListWaveFiles(const char* dir) override;
 };
 

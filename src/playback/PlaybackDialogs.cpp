@@ -12,6 +12,8 @@ const char kErrorCaption[] = "Error";
 const char kMsgNoFileName[] = "Please input file name!";
 const char kMsgBadFileName[] = "File name cloud not include\n / \\ : * ? \" < > |";
 const char kMsgFileNameTooLong[] = "File name is too long!";
+const char kMsgFileNameEnd[] = "File name cannot end with a dot or a blank!";
+const char kMsgReservedFileName[] = "This file name is reserved. Please choose another name!";
 
 void FormatRecordSeconds(double seconds, char* out, size_t size) {
     if (size == 0) return;
@@ -23,11 +25,93 @@ void FormatRecordSeconds(double seconds, char* out, size_t size) {
         out[--len] = '\0';
 }
 
-const char* CheckRecordName(const char* name) {
-    if (!name || name[0] == '\0') return kMsgNoFileName;
-    if (std::strpbrk(name, "/\\:*?\"<>|")) return kMsgBadFileName;
-    if (!IsSafeSaveName(name)) return kMsgFileNameTooLong;
+namespace {
+
+char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether the length characters at a are b, ignoring the case of ASCII letters.
+bool SameLetters(const char* a, size_t length, const char* b) {
+    if (std::strlen(b) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    }
+    return true;
+}
+
+// The recorder saves a take beside the program before moving it into "wav", so these would
+// overwrite a prompt.
+const char* const kPromptStems[] = {"tone", "notify", "error"};
+
+// Windows takes these for devices whatever extension follows and however the case goes.
+const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+
+bool IsDeviceName(const char* name) {
+    // The part before the first dot, with the blanks Windows drops at its end.
+    size_t length = std::strcspn(name, ".");
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
+    for (const char* device : kDeviceNames) {
+        if (SameLetters(name, length, device)) return true;
+    }
+    // COM1 to COM9 and LPT1 to LPT9, also with the superscript digits 1, 2, 3 of the ANSI
+    // code page.
+    if (length != 4 || !(SameLetters(name, 3, "COM") || SameLetters(name, 3, "LPT"))) return false;
+    unsigned char digit = static_cast<unsigned char>(name[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+// name holds length characters; the first stemLength of them are the name without ".wav".
+NameFault CheckName(const char* name, size_t length, size_t stemLength) {
+    if (stemLength == 0) return NameFault::Empty;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        // No file name holds a control character, and a line end would split the name's line
+        // in the settings file.
+        if (c < 0x20 || std::strchr("/\\:*?\"<>|", c) != nullptr) return NameFault::BadCharacter;
+    }
+    if (stemLength > kMaxPlaybackStem) return NameFault::TooLong;
+    // Windows drops them, so the file would get another name than the one kept in the slot.
+    if (name[length - 1] == '.' || name[length - 1] == ' ') return NameFault::BadEnding;
+    for (const char* prompt : kPromptStems) {
+        if (SameLetters(name, stemLength, prompt)) return NameFault::PromptName;
+    }
+    if (IsDeviceName(name)) return NameFault::DeviceName;
+    return NameFault::None;
+}
+
+} // namespace
+
+NameFault CheckPlaybackName(const char* stem) {
+    if (!stem) return NameFault::Empty;
+    size_t length = std::strlen(stem);
+    return CheckName(stem, length, length);
+}
+
+NameFault CheckPlaybackFile(const char* fileName) {
+    if (!fileName) return NameFault::Empty;
+    size_t length = std::strlen(fileName);
+    size_t stemLength = length;
+    if (length >= 4 && SameLetters(fileName + length - 4, 4, ".wav")) stemLength -= 4;
+    return CheckName(fileName, length, stemLength);
+}
+
+const char* NameFaultMessage(NameFault fault) {
+    switch (fault) {
+    case NameFault::None: return nullptr;
+    case NameFault::Empty: return kMsgNoFileName;
+    case NameFault::BadCharacter: return kMsgBadFileName;
+    case NameFault::TooLong: return kMsgFileNameTooLong;
+    case NameFault::BadEnding: return kMsgFileNameEnd;
+    case NameFault::PromptName:
+    case NameFault::DeviceName: return kMsgReservedFileName;
+    }
     return nullptr;
+}
+
+const char* CheckRecordName(const char* name) {
+    return NameFaultMessage(CheckPlaybackName(name));
 }
 
 std::vector<std::string> MakeSelFileList(const char* wavDir) {
@@ -56,17 +140,30 @@ void CopyItemText(BridgeState& state, const std::string* text) {
 
 } // namespace
 
-void SelectPlaybackFile(const std::vector<std::string>& items, int selected, BridgeState& state) {
-    CopyItemText(state, Selected(items, selected));
+const char* SelectPlaybackFile(const std::vector<std::string>& items, int selected,
+                               BridgeState& state) {
+    const std::string* text = Selected(items, selected);
+    if (text && *text != kClearEntry) {
+        // A slot must be able to keep the name: the same check as a recording's.
+        if (const char* refusal = NameFaultMessage(CheckPlaybackFile(text->c_str()))) {
+            CopyItemText(state, nullptr);
+            return refusal;
+        }
+    }
+    CopyItemText(state, text);
+    return nullptr;
 }
 
 bool DeletePlaybackFile(const std::vector<std::string>& items, int selected, BridgeState& state) {
     const std::string* text = Selected(items, selected);
     CopyItemText(state, text);
     if (state.itemText[0] == '\0') return false;
-    // A listed name never holds these; refuse anything that could name a file elsewhere.
-    if (std::strpbrk(state.itemText, "\\/:") || std::strcmp(state.itemText, "..") == 0 ||
-        std::strcmp(state.itemText, ".") == 0 || text->size() >= sizeof state.itemText)
+    // Only a name that means this very file inside "wav": a separator would leave it, Windows
+    // would drop a trailing dot or blank and delete another file, and a device is no file. A
+    // name that may no longer be recorded may still be cleared away.
+    NameFault fault = CheckPlaybackFile(state.itemText);
+    if (fault == NameFault::BadCharacter || fault == NameFault::BadEnding ||
+        fault == NameFault::DeviceName || text->size() >= sizeof state.itemText)
         return false;
     char path[kWavPathSize];
     std::snprintf(path, sizeof path, "%s%s", kWavPrefix, state.itemText);

@@ -9,6 +9,11 @@
 #include <cstring>
 #include <string>
 
+int settingsSaveFailed = 0;
+const char kMsgSettingsNotSaved[] =
+    "The playback settings could not be saved. Your last change will be lost when the program "
+    "ends.";
+
 namespace {
 
 void ReadSlotName(MainWindow& wnd, int slot, char* buffer) {
@@ -123,7 +128,13 @@ void OnSelectN(MainWindow& wnd, BridgeState& state, int n, PlaybackChooser& choo
         wnd.SetSlotName(n, state.itemText);
         if (state.itemText[0] != '\0') wnd.EnablePlayButton(n, true);
     }
-    SavePlaybackTable(wnd);
+    if (SavePlaybackTable(wnd)) {
+        settingsSaveFailed = 0;
+    } else if (settingsSaveFailed == 0) {
+        // Once per run of failures: a full disk would otherwise answer every Select with a box.
+        settingsSaveFailed = 1;
+        wnd.ShowMessage(kMsgSettingsNotSaved, "Error", true);
+    }
 }
 
 int SpeedDialSlot(const char* dialed) {

@@ -11,6 +11,12 @@ constexpr const char kPlaybackSettingsFile[] = "wavefilesetup.ini";
 // Settings lines are read in pieces of at most this many characters.
 constexpr size_t kSettingsLineMax = 255;
 
+// 1 after a save of the settings file failed, until one works again: the user is told of the
+// first failure only.
+extern int settingsSaveFailed;
+// What the user is told when the settings file could not be saved (caption "Error").
+extern const char kMsgSettingsNotSaved[];
+
 // Dialog results of the file choice.
 constexpr int kDialogOk = 1;
 constexpr int kDialogCancel = 2;
@@ -31,7 +37,8 @@ bool SavePlaybackTable(MainWindow& wnd);
 void DropMissingPlaybacks(MainWindow& wnd, BridgeState& state);
 // Plays slot n's file through promptPlayer, blocking; stops a dial tone first.
 void OnPlayN(MainWindow& wnd, BridgeState& state, int n);
-// Lets the user choose slot n's file, then saves the table whatever the outcome.
+// Lets the user choose slot n's file, then saves the table whatever the outcome; the first
+// save that fails after one that worked (or at start) is told in a message box.
 void OnSelectN(MainWindow& wnd, BridgeState& state, int n, PlaybackChooser& chooser);
 
 // The slot a dialled one- or two-digit number names, or 0 when it plays no playback (a number

@@ -25,6 +25,12 @@ using NotificationSink = std::function<void(const char* text)>;
 // Notifications longer than this are cut; Skype's texts are far shorter.
 constexpr uint32_t kMaxNotificationSize = 4096;
 
+// Window classes of Skype's main window, one per generation of the desktop client: the 3.8
+// series, the 4.0 clients, then 5.x and later. Its presence is what readiness, the start-up
+// launch and the API-available notice ask about.
+constexpr const char* kSkypeMainWindowClasses[] = {"tSkMainForm.UnicodeClass",
+                                                   "TZapMainForm.UnicodeClass", "tSkMainForm"};
+
 constexpr const char* kDiscoverFailedFormat = "Clound not connect to SKYPE!\n Error Code: %lx";
 constexpr const char* kAccessDeniedText = "SKYPE API ACCUSS DENIED!";
 

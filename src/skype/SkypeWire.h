@@ -10,7 +10,8 @@ class SkypeWire {
     // Sends the discovery message to every top-level window (wParam = apiWnd), aborting hung
     // ones, 2000 ms time-out. Returns false on failure and then sets *lastError.
     virtual bool BroadcastDiscover(uintptr_t apiWnd, unsigned long* lastError) = 0;
-    // Sends WM_COPYDATA (dwData 0) to skypeWnd synchronously; returns the send's result.
+    // Sends WM_COPYDATA (dwData 0) to skypeWnd synchronously; returns Skype's answer, or 0 when
+    // the send failed or Skype did not answer in time (a hung client).
     virtual intptr_t SendCopyData(uintptr_t skypeWnd, uintptr_t apiWnd, const char* data,
                                   unsigned long cbData) = 0;
     // Answers the notification being handled with TRUE at once (ReplyMessage).

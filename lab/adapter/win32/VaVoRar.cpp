@@ -102,6 +102,9 @@ void Start() {
     }
     lab->SetLatency(latency, &sleepClock);
 
+    lab->ConfigureRefusals(Env("KESTREL_LAB_REFUSE"));
+    lab->ConfigureFailRandom(Env("KESTREL_LAB_FAIL_RANDOM"));
+
     const std::string logPath = Env("KESTREL_LAB_LOG");
     if (!logPath.empty()) {
         logFile = std::fopen(logPath.c_str(), "a");

@@ -3,6 +3,7 @@
 #include "playback/WaveAudio.h"
 
 #include <cstdio>
+#include <io.h>
 
 bool FileOpsWin32::Exists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -14,6 +15,13 @@ bool FileOpsWin32::Move(const char* from, const char* to) {
 
 bool FileOpsWin32::Remove(const char* path) {
     return DeleteFileA(path) != 0;
+}
+
+bool FileOpsWin32::Flush(std::FILE* f) {
+    if (std::fflush(f) != 0) return false;
+    // fflush only hands the bytes to the system; the disk may still lack them.
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    return file != INVALID_HANDLE_VALUE && FlushFileBuffers(file) != 0;
 }
 
 bool FileOpsWin32::Replace(const char* from, const char* to) {

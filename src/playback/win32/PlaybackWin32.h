@@ -24,6 +24,7 @@ class FileOpsWin32 final : public StdFileOps {
     bool Exists(const char* path) override;
     bool Move(const char* from, const char* to) override;
     bool Remove(const char* path) override;
+    bool Flush(std::FILE* f) override;
     bool Replace(const char* from, const char* to) override;
     std::vector<std::string> ListWaveFiles(const char* dir) override;
 };

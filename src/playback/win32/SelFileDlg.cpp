@@ -58,7 +58,11 @@ int CSelFileDlg::Selection() const {
 }
 
 void CSelFileDlg::OnOK() {
-    SelectPlaybackFile(items_, Selection(), state_);
+    // A refused name leaves the dialog open for another choice.
+    if (const char* refusal = SelectPlaybackFile(items_, Selection(), state_)) {
+        MessageBoxA(wnd_, refusal, kErrorCaption, MB_OK);
+        return;
+    }
     EndDialog(wnd_, IDOK);
 }
 

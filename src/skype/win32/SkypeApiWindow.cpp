@@ -21,8 +21,21 @@ intptr_t Win32SkypeWire::SendCopyData(uintptr_t skypeWnd, uintptr_t apiWnd, cons
     record.dwData = 0;
     record.cbData = cbData;
     record.lpData = const_cast<char*>(data);
-    return SendMessageA(reinterpret_cast<HWND>(skypeWnd), WM_COPYDATA, static_cast<WPARAM>(apiWnd),
-                        reinterpret_cast<LPARAM>(&record));
+    // Without SMTO_BLOCK: Skype may send us notifications before it answers, and we must take
+    // them meanwhile.
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(reinterpret_cast<HWND>(skypeWnd), WM_COPYDATA,
+                            static_cast<WPARAM>(apiWnd), reinterpret_cast<LPARAM>(&record),
+                            SMTO_NORMAL | SMTO_ABORTIFHUNG, commandTimeoutMs, &answer) == 0)
+        return 0; // failed, hung or timed out: as a refused command
+    return static_cast<intptr_t>(answer);
+}
+
+bool SkypeMainWindowPresent() {
+    for (const char* className : kSkypeMainWindowClasses) {
+        if (FindWindowA(className, nullptr) != nullptr) return true;
+    }
+    return false;
 }
 
 void Win32SkypeWire::ReplyTrue() {

@@ -9,6 +9,12 @@
 constexpr unsigned kApiClassNameSize = 128;
 constexpr const char* kApiClassPrefix = "Skype-API-Test-";
 
+// How long a command may wait for Skype's answer. A client answers an API command at once (it
+// reports the outcome later in notifications), so this only cuts off one that is stuck; one
+// that Windows already counts as hung (nothing pumped for 5 s) is given up at once. With the
+// rediscovery and the resend, a stuck client holds the GUI thread about 3 + 2 + 3 s per command.
+constexpr unsigned kCommandTimeoutMs = 3000;
+
 // Broadcast, WM_COPYDATA and ReplyMessage for real.
 class Win32SkypeWire final : public SkypeWire {
   public:
@@ -18,7 +24,11 @@ class Win32SkypeWire final : public SkypeWire {
     void ReplyTrue() override;
 
     unsigned discoverMsg = 0; // the same id as the link's, set when it is registered
+    unsigned commandTimeoutMs = kCommandTimeoutMs;
 };
+
+// Whether a main window of any Skype desktop client exists (kSkypeMainWindowClasses).
+bool SkypeMainWindowPresent();
 
 class SkypeApiWindow {
   public:

@@ -44,6 +44,9 @@ Cell NotApplicable() {
 
 constexpr int kStates[] = {0, 2, 3, 4, 5, 6};
 
+// A gateway: the lab shows a busy PSTN line on its line-use pin.
+constexpr int32_t kProduct = 0xC39C;
+
 // One bridge per cell.
 struct Bench {
     explicit Bench(LabAdapter& lab) : lab(lab) {}
@@ -55,10 +58,11 @@ struct Bench {
     TestCallControl cc{state, window, skype};
     TestPhone* phone = nullptr;
 
-    // The situation each state is normally in.
+    // The situation each state is normally in. In the idle state "17" is the call just ended.
     void Enter(int callState) {
         phone = new TestPhone(phones);
         cc.m_pPhone = phone;
+        cc.m_nProductId = kProduct;
         state.deviceLockDeleted = 0;
         state.devicePresent = 1;
         state.bridgeReady = 1;
@@ -66,7 +70,7 @@ struct Bench {
         state.playerIdle = 1;
         state.callState = callState;
         std::strcpy(state.commandText, "GET CALL 17 STATUS");
-        if (callState != 0) std::strcpy(state.callId, "17");
+        std::strcpy(state.callId, "17");
         switch (callState) {
         case 2: state.ringing = 1; break; // rings: on hook
         case 3:
@@ -106,20 +110,25 @@ struct Bench {
 };
 
 struct Row {
-    const char* event;
+    std::string event;
     std::function<void(Bench&)> before; // a precondition of the row, after entering the state
     std::function<void(Bench&)> act;
     bool keyRow;
     Cell cells[6];
 };
 
-std::function<void(Bench&)> Note(const char* text) {
-    return [text](Bench& b) { b.cc.OnSkypeNotification(text); };
+std::function<void(Bench&)> Note(const std::string& text) {
+    return [text](Bench& b) { b.cc.OnSkypeNotification(text.c_str()); };
 }
 std::function<void(Bench&)> PressKey(PhoneKey key) {
     return [key](Bench& b) { b.Key(key); };
 }
 void Nothing(Bench&) {}
+// Call 23 was rejected as busy a moment ago.
+void TurnedAway(Bench& b) {
+    b.state.busyRejected = 1;
+    std::strcpy(b.state.otherCallId, "23");
+}
 void LiftedNotRinging(Bench& b) {
     b.state.offHook = 1;
     b.state.ringing = 0;
@@ -135,14 +144,15 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
     const char* kAnswer = "send:SET CALL 17 STATUS INPROGRESS";
     const char* kHangUp = "send:SET CALL 17 STATUS FINISHED";
 
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"RINGING, new id",
          Nothing,
          Note("CALL 23 STATUS RINGING"),
          false,
          {To(2).Ring(1).Win("arm3:3000").Id("23"), Same().Busy(1).Sky(kReject23).Id("17"),
           Same().Id("17"), Same().Busy(1).Sky(kReject23).Id("17"),
-          Same().Busy(1).Sky(kReject23).Id("23"), Same().Busy(1).Sky(kReject23).Id("23")}},
+          // On the PSTN line the call is turned away without becoming the current call.
+          Same().Busy(1).Sky(kReject23).Id("17"), Same().Busy(1).Sky(kReject23).Id("17")}},
         {"RINGING, id = callId",
          Nothing,
          Note("CALL 17 STATUS RINGING"),
@@ -154,31 +164,36 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
          Note("CALL 23 STATUS ROUTING"),
          false,
          {To(3).Id("23"), To(3).Id("23"), To(3).Id("23"), To(3).Id("23"),
-          Same().Busy(1).Sky(kReject23).Id("23"), Same().Busy(1).Sky(kReject23).Id("23")}},
-        {"FINISHED",
-         Nothing,
-         Note("CALL 17 STATUS FINISHED"),
-         false,
-         {To(0).Busy(0).Win(kEnd), To(0).Busy(0).Ring(0).Win(kRingStopEnd).Ph("ring0"),
-          To(0).Busy(0).Win(kEnd), To(0).Busy(0).Win(kEnd), To(0).Pstn(1).Busy(0).Win(kEnd),
-          To(0).Pstn(1).Busy(0).Win(kEnd)}},
-        {"MISSED",
-         Nothing,
-         Note("CALL 17 STATUS MISSED"),
-         false,
-         {To(0).Busy(0), To(0).Busy(0).Ring(0).Win("kill3 kill4").Ph("ring0"), To(0).Busy(0),
-          To(0).Busy(0), To(0).Pstn(1).Busy(0), To(0).Pstn(1).Busy(0)}},
-        {"REFUSED",
-         Nothing,
-         Note("CALL 17 STATUS REFUSED"),
-         false,
-         {Same(), To(0).Busy(0).Ring(0).Win("kill3 kill4").Ph("ring0"), To(0).Busy(0),
-          To(0).Busy(0), To(0).Pstn(1).Busy(0), To(0).Pstn(1).Busy(0)}},
-        {"REFUSED after a busy rejection",
-         [](Bench& b) { b.state.busyRejected = 1; },
+          Same().Busy(1).Sky(kReject23).Id("17"), Same().Busy(1).Sky(kReject23).Id("17")}},
+        // A call turned away as busy never becomes the current call: none of its statuses move
+        // anything, while the current call's own refusal still ends it.
+        {"REFUSED of a rejected call",
+         TurnedAway,
          Note("CALL 23 STATUS REFUSED"),
          false,
          {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"FINISHED of a rejected call",
+         TurnedAway,
+         Note("CALL 23 STATUS FINISHED"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"INPROGRESS of a rejected call",
+         TurnedAway,
+         Note("CALL 23 STATUS INPROGRESS"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"ROUTING of a rejected call",
+         TurnedAway,
+         Note("CALL 23 STATUS ROUTING"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"REFUSED of the current call while a rejection stands",
+         TurnedAway,
+         Note("CALL 17 STATUS REFUSED"),
+         false,
+         {Same(), To(0).Busy(0).Ring(0).Win(kRingStopEnd).Ph("ring0"), To(0).Busy(0).Win(kEnd),
+          To(0).Busy(0).Win(kEnd), To(0).Pstn(1).Busy(0).Win(kEnd),
+          To(0).Pstn(1).Busy(0).Win(kEnd)}},
         {"INPROGRESS",
          Nothing,
          Note("CALL 23 STATUS INPROGRESS"),
@@ -190,21 +205,19 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
           To(4).Pstn(1).Win("kill6 arm9:500").Id("23")}},
         {"call error",
          Nothing,
-         Note("ERROR 12 invalid call id"),
+         Note("ERROR 11 Invalid call id"),
          false,
-         {To(0).Sky("reply").Pr("error.wav"), To(0).Sky("reply").Pr("error.wav"),
-          To(0).Sky("reply").Pr("error.wav"), To(0).Sky("reply").Pr("error.wav"),
-          To(0).Pstn(1).Sky("reply").Pr("error.wav"), To(0).Pstn(1).Sky("reply").Pr("error.wav")}},
+         {To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Busy(0).Ring(0).Sky("reply").Win(kRingStopEnd).Ph("ring0").Pr("error.wav"),
+          To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav")}},
         {"call error with ERROR 101",
          Nothing,
          Note("ERROR 101 call error"),
          false,
          {Same(), Same(), Same(), Same(), Same(), Same()}},
-        {"FAILED",
-         Nothing,
-         Note("CALL 17 STATUS FAILED"),
-         false,
-         {To(0), To(0), To(0), To(0), To(0).Pstn(1), To(0).Pstn(1)}},
         {"Access denied",
          [](Bench& b) { b.cc.AllowResend(); },
          Note("ERROR 68 Access denied"),
@@ -255,6 +268,18 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
          true,
          {Same().Sky("send:CALL +123").Dialed(""), Same().Dialed("123"), Same().Dialed("123"),
           Same().Dialed("123"), Same().Dialed("123"), Same().Dialed("123")}},
+        // Nobody can hear a call on a device that is gone: one being set up or in progress is
+        // hung up; one ringing in is left to ring in Skype, where it can still be taken. (Timer
+        // 2, the opening of an arrived device, is cancelled in any case.)
+        {"device removed (1.4)",
+         Nothing,
+         [](Bench& b) { b.cc.OnWindowMessage(WMU_DEVICE_REMOVED, 0, kProduct); },
+         false,
+         {Same().Win("kill2"),
+          To(0).Busy(0).Ring(0).Win("kill2 kill3 kill4 kill9 icon128 arm6:2000").Ph("ring0"),
+          To(0).Busy(0).Sky(kHangUp).Win("kill2 kill9 icon128 arm6:2000"),
+          To(0).Busy(0).Sky(kHangUp).Win("kill2 kill9 icon128 arm6:2000"), Same().Win("kill2"),
+          Same().Win("kill2")}},
         {"PSTN line rings (12 polls)",
          Nothing,
          [](Bench& b) {
@@ -274,12 +299,31 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
           To(0).Pstn(0).Win("kill8").Ph("line1"), To(0).Pstn(0).Win("kill8").Ph("line1")}},
     };
 
+    // The ends of a call: each ends the call state and restores the resting state (tray icon,
+    // animation off, status poll on), for the current call's id only.
+    for (const char* end : {"FINISHED", "MISSED", "REFUSED", "FAILED", "BUSY", "CANCELLED"}) {
+        const bool refused = std::strcmp(end, "REFUSED") == 0;
+        const std::string current = std::string("CALL 17 STATUS ") + end;
+        const std::string other = std::string("CALL 23 STATUS ") + end;
+        rows.push_back({current,
+                        Nothing,
+                        Note(current),
+                        false,
+                        {refused ? Same() : To(0).Busy(0).Win(kEnd),
+                         To(0).Busy(0).Ring(0).Win(kRingStopEnd).Ph("ring0"),
+                         To(0).Busy(0).Win(kEnd), To(0).Busy(0).Win(kEnd),
+                         To(0).Pstn(1).Busy(0).Win(kEnd), To(0).Pstn(1).Busy(0).Win(kEnd)}});
+        rows.push_back(
+            {other, Nothing, Note(other), false, {Same(), Same(), Same(), Same(), Same(), Same()}});
+    }
+
     for (const Row& row : rows) {
         for (int col = 0; col < 6; ++col) {
             const Cell& want = row.cells[col];
             if (want.skip) continue;
-            SCOPED_TRACE(std::string(row.event) + " in state " + std::to_string(kStates[col]));
+            SCOPED_TRACE(row.event + " in state " + std::to_string(kStates[col]));
 
+            lab.SetProductId(kProduct);
             lab.SetPstnLineBusy(false);
             lab.ClearCalls();
             ResetWaveAudio();

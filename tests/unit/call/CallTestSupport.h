@@ -7,6 +7,7 @@
 #include "call/CallControl.h"
 #include "core/VirtualClock.h"
 #include "device/DeviceLock.h"
+#include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
 #include "device/PhoneDevice.h"
 #include "playback/WaveAudio.h"
@@ -70,6 +71,8 @@ class FakeWindow : public MainWindow {
         // The box is modal: whoever holds deviceLock now keeps it until the user closes it.
         lockHeldAtMessage = DeviceLockHeldElsewhere();
         Log(std::string("message:") + caption + (owned ? ":owned:" : ":") + text);
+        // A real box runs a message loop until it is closed: whatever is queued is handled now.
+        if (whileMessageShown) whileMessageShown();
     }
     bool FocusOutsideMainWindow() override { return focusOutside; }
     bool SkypeMainWindowExists() override { return skypeExists; }
@@ -108,6 +111,7 @@ class FakeWindow : public MainWindow {
     bool focusOutside = false;
     bool skypeExists = true;
     bool lockHeldAtMessage = false;
+    std::function<void()> whileMessageShown;
 
     // Whether deviceLock is held by the calling thread or another: a probe thread tries it.
     static bool DeviceLockHeldElsewhere() {
@@ -178,8 +182,9 @@ struct PhoneRecord {
 };
 
 // A phone whose events are scripted. Its line switching is the real one (library function 25
-// to the lab); every other operation only records.
-class TestPhone : public PhoneDevice {
+// to the lab); every other operation only records. A gateway as far as the PSTN watch can tell:
+// the line-use pin is read from the lab.
+class TestPhone : public PhoneDevice, public GatewaySwitch {
   public:
     explicit TestPhone(PhoneRecord& record, bool polling = true, bool offHook = false)
         : record_(record), polling_(polling), offHook_(offHook) {

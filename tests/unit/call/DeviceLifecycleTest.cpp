@@ -185,6 +185,123 @@ TEST_F(DeviceLifecycleTest, RemovalReleasesThroughTheThreadAndArrivalReopens) {
     EXPECT_EQ(phones.deleted.load(), 2);
 }
 
+// The message box runs a message loop: whatever arrives while it is open happens after the
+// opening's resets, not before them.
+TEST_F(DeviceLifecycleTest, MixerMessageBoxComesAfterTheResets) {
+    UseTestPhones(false);
+    lab.SetMixerOpens(false);
+    state.bridgeReady = 1;
+    state.attachStatus = ATTACH_SUCCESS;
+
+    // A call starts ringing while the box is open.
+    window.whileMessageShown = [&] { cc->OnSkypeNotification("CALL 5 STATUS RINGING"); };
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(state.callState.load(), CALL_RINGING_IN);
+    EXPECT_EQ(state.ringing.load(), 1);
+    EXPECT_TRUE(window.Armed(TIMER_RING_OFF));
+    EXPECT_EQ(state.devicePresent.load(), 1);
+
+    // The device is unplugged while the box is open.
+    cc->ShutDownDevice();
+    window.whileMessageShown = [&] { cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C); };
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_EQ(state.devicePresent.load(), 0);
+    EXPECT_EQ(cc->m_nProductId.load(), 0);
+}
+
+// After an unplug and a replug in any order of the window's messages, timer 2 and the old
+// phone thread's release, the device ends open and polled again. The old thread is run by hand
+// (R removal, A arrival, T timer 2 if armed, X the old thread's pass).
+class ReplugTest : public DeviceLifecycleTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override {
+        DeviceLifecycleTest::SetUp();
+        UseTestPhones(true);
+        state.bridgeReady = 1;
+        state.attachStatus = ATTACH_SUCCESS;
+        // The first phone, open and polled by a thread that has not yet seen the removal.
+        cc->m_pPhone = new TestPhone(phones, true);
+        cc->m_nProductId = 0x831C;
+        cc->m_hThread = 1;
+        state.deviceLockDeleted = 0;
+        state.devicePresent = 1;
+    }
+    void Do(char step) {
+        switch (step) {
+        case 'R': cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C); break;
+        case 'A': cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0x831C); break;
+        case 'T':
+            if (window.Armed(TIMER_OPEN_PHONE)) cc->OnTimer(TIMER_OPEN_PHONE);
+            break;
+        case 'X': // it releases when asked to, and then ends
+            if (oldThreadRunning && cc->m_bStopThread != 0) {
+                cc->PhoneEventLoop();
+                oldThreadRunning = false;
+            }
+            break;
+        }
+    }
+    bool oldThreadRunning = true;
+};
+
+TEST_P(ReplugTest, EndsOpenAndPolled) {
+    for (const char* step = GetParam(); *step; ++step)
+        Do(*step);
+    // Whatever is still to come: the thread's pass, then timer 2 as often as it is armed.
+    Do('X');
+    for (int i = 0; i < 5 && window.Armed(TIMER_OPEN_PHONE); ++i)
+        Do('T');
+
+    EXPECT_FALSE(window.Armed(TIMER_OPEN_PHONE));
+    EXPECT_EQ(phones.created.load(), 2);
+    EXPECT_EQ(phones.deleted.load(), 1);
+    // (The new phone may sit where the old one was: only the counts tell them apart.)
+    EXPECT_EQ(cc->m_pPhone.load(), lastPhone);
+    EXPECT_EQ(cc->m_hThread.load(), 1); // a real thread polls the new phone
+    EXPECT_EQ(cc->m_bReleaseOnStop.load(), 0);
+    EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
+    EXPECT_EQ(state.devicePresent.load(), 1);
+
+    // Once more, now with that real thread releasing while timer 2 keeps firing.
+    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C);
+    cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0x831C);
+    for (int i = 0; i < 20000 && window.Armed(TIMER_OPEN_PHONE); ++i) {
+        cc->OnTimer(TIMER_OPEN_PHONE);
+        if (window.Armed(TIMER_OPEN_PHONE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(phones.created.load(), 3);
+    EXPECT_EQ(cc->m_pPhone.load(), lastPhone);
+    EXPECT_EQ(phones.deleted.load(), 2);
+    EXPECT_EQ(cc->m_hThread.load(), 1);
+
+    cc->ShutDownDevice();
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, ReplugTest,
+                         ::testing::Values("RXAT",    // released before the arrival
+                                           "RAXT",    // arrival before the release
+                                           "RATXT",   // timer 2 while the old phone is released
+                                           "RATATX",  // a second arrival meanwhile
+                                           "RARATX",  // unplugged and plugged twice meanwhile
+                                           "RATRXAT", // unplugged again while timer 2 waits
+                                           "RAXRAT"));
+
+// A device announced but unplugged again before timer 2 opens it is not opened.
+TEST_F(DeviceLifecycleTest, RemovalBeforeTimer2CancelsTheOpening) {
+    UseTestPhones(true);
+    cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0x831C);
+    ASSERT_TRUE(window.Armed(TIMER_OPEN_PHONE));
+    cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C);
+    EXPECT_FALSE(window.Armed(TIMER_OPEN_PHONE));
+    EXPECT_EQ(cc->m_nProductId.load(), 0);
+    cc->OnWindowMessage(WMU_DEVICE_ARRIVED, 0, 0x831C);
+    cc->OnTimer(TIMER_OPEN_PHONE);
+    EXPECT_EQ(phones.created.load(), 1);
+    EXPECT_EQ(cc->m_hThread.load(), 1);
+    cc->ShutDownDevice();
+}
+
 TEST_F(DeviceLifecycleTest, ArrivalAndRemovalOfOtherDevices) {
     UseTestPhones(false);
     ASSERT_EQ(cc->OpenPhone(), 1);
@@ -220,9 +337,11 @@ TEST_F(DeviceLifecycleTest, WindowMessagesForTheLibraryAndPowerResume) {
     phones.Take();
     lab.ClearCalls();
 
-    for (uintptr_t event : {4u, 6u, 7u, 18u})
+    // Resume: from a critical suspend, by the user, and the automatic one that comes first (and
+    // alone when nobody touches the machine).
+    for (uintptr_t event : {4u, 6u, 7u, 18u, 10u})
         EXPECT_FALSE(cc->OnWindowMessage(0x218, event, 0));
-    EXPECT_EQ(phones.Take(), "init init"); // resume only
+    EXPECT_EQ(phones.Take(), "init init init");
 
     EXPECT_FALSE(cc->OnWindowMessage(0x219, 0x8000, 0x1234));
     std::vector<LabCall> change = lab.CallsOf(VC_DEVICE_CHANGE);

@@ -237,9 +237,13 @@ TEST_F(Usb2PhoneTest, GatewayPollFailures) {
     lab.PressDtmf('3');
     lab.FailReads(LabTarget::Bridge, 18, 1);
     EXPECT_EQ(0, gateway->PollEvent());
-    lab.FailNext(4, 1); // the first flag write
+    lab.FailNext(4, 2); // both flag writes: the digit waits in its flag
     EXPECT_EQ(0, gateway->PollEvent());
     EXPECT_EQ(kEventNone, gateway->lastEvent);
+    lab.FailNext(4, 1); // only the hook flags' write: the digit's own flag is cleared
+    EXPECT_EQ(1, gateway->PollEvent());
+    EXPECT_EQ(3, gateway->lastEvent);
+    EXPECT_EQ(0, gateway->PollEvent());
     // The gateway reports its events like the phone.
     CheckReports(lab, *gateway);
 }

@@ -58,10 +58,18 @@ TEST_F(PollTest, EventsAndTheirKeys) {
              l.FailReads(LabTarget::Bridge, 18, 1);
          },
          0, kEventNone, kKeyNone, 0},
-        {"flag write fails",
+        // The digit's own flag is cleared: it counts, or it would be lost.
+        {"the other flag's write fails",
          [](LabAdapter& l) {
              l.PressDtmf('5');
              l.FailNext(4, 1); // the write-back of register 19
+         },
+         1, 5, '5', 0},
+        // Its flag stays set: found again by the next poll.
+        {"its own flag's write fails",
+         [](LabAdapter& l) {
+             l.PressDtmf('5');
+             l.FailNext(4, 2); // both write-backs
          },
          0, kEventNone, kKeyNone, 0},
     };

@@ -1,6 +1,7 @@
 // The base device object: its defaults, the shared PSTN check, line switching and release.
 #include "DeviceTestSupport.h"
 #include "device/KwUsbPhone.h"
+#include "device/PhoneCatalogue.h"
 #include "device/PhoneDevice.h"
 
 #include <memory>
@@ -95,9 +96,31 @@ TEST_F(LabDeviceTest, PstnRingingFollowsBridgeRegister15) {
     EXPECT_EQ(0, phone.IsPstnRinging());
     EXPECT_TRUE(SameOps({"b15?", "b15?", "b15?"}, TakeOps()));
     EXPECT_TRUE(AllCallsLocked());
-    // An unreadable register reports ringing.
-    lab.FailReads(LabTarget::Bridge, 15, 1);
-    EXPECT_EQ(1, phone.IsPstnRinging());
+}
+
+TEST_F(LabDeviceTest, AnUnreadablePstnStatusIsNoRingInEveryFamily) {
+    // Every product of the catalogue, whichever class serves it.
+    const int32_t products[] = {kProductPci, 0x8250, 0x831C, 0x831D, 0xB210, 0xB211, 0xB212,
+                                0xC290,      0xC291, 0xC31C, 0xC31D, 0xC39C, 0xF210, 0xF310};
+    for (int32_t product : products) {
+        SCOPED_TRACE(PhoneFamilyName(LookupPhoneProduct(product).family));
+        std::unique_ptr<PhoneDevice> phone = CreatePhoneDevice(product);
+        ASSERT_NE(nullptr, phone);
+        lab.SetPstnRinging(true);
+        ASSERT_EQ(1, phone->IsPstnRinging());
+        // Quiet or ringing, a read that failed shows no ring; the next good read does.
+        for (bool ringing : {false, true}) {
+            lab.SetPstnRinging(ringing);
+            lab.FailReads(LabTarget::Bridge, 15, 1);
+            EXPECT_EQ(0, phone->IsPstnRinging());
+        }
+        EXPECT_EQ(1, phone->IsPstnRinging());
+        // A library that refuses bridge requests altogether (the PCI card's) never rings.
+        lab.FailNext(VC_REGISTER_REQUEST, 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(0, phone->IsPstnRinging());
+        lab.ClearFailures();
+    }
 }
 
 TEST_F(LabDeviceTest, SetLineModeSendsCode25UnderTheLock) {

@@ -151,6 +151,29 @@ TEST_F(RequestLayerTest, SlicReadsReturnWhatTheLibraryWrote) {
     EXPECT_EQ(0, SlicReadDirect(68));
 }
 
+TEST_F(RequestLayerTest, TheCheckedSlicReadTellsAFailedReadFromAZero) {
+    struct Case {
+        int result;  // the library's
+        int written; // the byte it wrote; -1 none
+    };
+    const Case cases[] = {{1, 0x00}, {1, 0x9C}, {0, -1}, {0, 0x9C}, {7, 0x11}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.result << " " << c.written);
+        answer = [&c](const Seen&, void* p) {
+            if (c.written >= 0) *static_cast<uint8_t*>(p) = static_cast<uint8_t>(c.written);
+            return c.result;
+        };
+        int value = -1;
+        EXPECT_EQ(c.result, SlicReadDirect(0x140, &value));
+        EXPECT_EQ(VC_SLIC_READ_DIRECT, seen.back().code);
+        EXPECT_EQ(0x40, seen.back().param);
+        const int byte = c.written < 0 ? 0 : c.written;
+        EXPECT_EQ(byte, value);
+        EXPECT_EQ(byte, SlicReadDirect(0x140)); // the plain form: the same byte, unchecked
+        EXPECT_EQ(c.result, SlicReadDirect(0x140, nullptr));
+    }
+}
+
 TEST_F(RequestLayerTest, SetPinsReadModifiesLevelsAndAlwaysEnables) {
     struct Case {
         int mask, high;
@@ -230,6 +253,7 @@ TEST_F(RequestLayerTest, NothingIsCalledWhileNoLibraryIsInstalled) {
         [&] { return DevSetPins(0x10, 1); },
         [&] { return DevGetPins(0xFF); },
         [&] { return SlicReadDirect(1); },
+        [&] { return SlicReadDirect(1, &value); },
         [&] { return SlicWriteDirect(1, 2); },
         [&] { return SlicWriteIndirect(1, 2); },
         [&] { return DevOpen(&value); },

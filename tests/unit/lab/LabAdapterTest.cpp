@@ -1,9 +1,11 @@
 // The lab adapter: request checking, and the line-chip behaviour the device tests build on.
 #include "adapter/LabAdapter.h"
+#include "core/VirtualClock.h"
 #include "device/KwIpApi.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -16,7 +18,10 @@ void* Value(uintptr_t v) {
 }
 
 class LabAdapterTest : public ::testing::Test {
-  protected:
+  public: // the tables of cases call the helpers too
+    void SetUp() override { SetClock(&clock); }
+    void TearDown() override { SetClock(nullptr); }
+
     // A well-formed one-byte bridge write, for the tests to spoil.
     RequestBlock WriteBlock(int reg, uint8_t* data) {
         RequestBlock b;
@@ -47,7 +52,12 @@ class LabAdapterTest : public ::testing::Test {
     }
     int WriteSlic(int reg, int v) { return lab.Call(VC_SLIC_WRITE_DIRECT, reg, Value(v)); }
     int WriteIndirect(int reg, int v) { return lab.Call(VC_SLIC_WRITE_INDIRECT, reg, Value(v)); }
+    int ReadIndirect(int reg) {
+        uint16_t v = 0;
+        return lab.Call(VC_SLIC_READ_INDIRECT, reg, &v) ? v : -1;
+    }
 
+    VirtualClock clock;
     LabAdapter lab;
 };
 
@@ -265,11 +275,24 @@ TEST_F(LabAdapterTest, ToneGeneratorDecodesBackToFrequencies) {
 }
 
 TEST_F(LabAdapterTest, SlicResetRestoresResetValues) {
-    WriteSlic(8, 0);
-    WriteSlic(64, 0x11);
+    // A chip set up, ringing, with interrupts enabled and a flag raised.
+    for (const auto& w : std::vector<std::pair<int, int>>{
+             {8, 0}, {14, 0}, {22, 3}, {34, 0x18}, {48, 0x80}, {50, 0x40}, {64, 0x44}})
+        WriteSlic(w.first, w.second);
+    WriteIndirect(13, 0x7B31);
+    lab.LiftReceiver();
+    ASSERT_EQ(0x01, ReadSlic(19)); // ring trip
+    ASSERT_TRUE(lab.Ringing());
+
     lab.Control("slic reset");
     EXPECT_EQ(2, ReadSlic(8));
-    EXPECT_EQ(0, ReadSlic(64));
+    EXPECT_EQ(0x10, ReadSlic(14)); // converter off
+    for (int reg : {19, 22, 34, 48, 50, 64})
+        EXPECT_EQ(0, ReadSlic(reg)) << reg;
+    EXPECT_EQ(0, ReadIndirect(13));
+    EXPECT_EQ(0x80, ReadBridge(18) & 0x80); // no interrupt pending
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(1, ReadSlic(68) & 1); // the receiver is still lifted
     LabSlicConfig config;
     config.revision = 2;
     config.variant = 1;
@@ -277,24 +300,82 @@ TEST_F(LabAdapterTest, SlicResetRestoresResetValues) {
     EXPECT_EQ(0x12, ReadSlic(0));
 }
 
-TEST_F(LabAdapterTest, BridgePinsCombineHostLatchWithLineInputs) {
-    WriteBridge(18, 0x18); // the host drives 0x08 and 0x10 high
-    EXPECT_EQ(0x88, ReadBridge(18));
-    lab.Control("pstn line busy");
-    EXPECT_EQ(0x98, ReadBridge(18));
-    lab.Control("pstn line idle");
+// What the program's pin operations see: a pin it drives as an output reads back its level,
+// except the gateways' line-use pin and the line chip's interrupt line, which other chips drive.
+TEST_F(LabAdapterTest, OutputPinsReadBackTheirLevelUnlessAnotherChipDrivesThem) {
+    const struct {
+        int product;
+        bool lineUseInput;
+    } products[] = {{0x831C, false}, {0x825C, false}, {0xC31C, false}, {0xC31D, false},
+                    {0xC39C, true},  {0xF39C, true},  {0xC290, true},  {0xC291, true}};
+    for (const auto& p : products) {
+        SCOPED_TRACE(p.product);
+        LabAdapter fresh;
+        fresh.SetProductId(p.product);
+        auto write = [&fresh](int reg, uint8_t v) {
+            RequestBlock b = {};
+            b.header.request = kRequestRegister;
+            b.header.reg = static_cast<uint16_t>(reg);
+            b.header.count = 1;
+            b.header.direction = kDirectionWrite;
+            b.header.marker = kWriteMarker;
+            b.count = 1;
+            b.buffer = &v;
+            return fresh.Call(VC_REGISTER_REQUEST, 0, &b);
+        };
+        // As the USB phones' bring-up leaves them: 0x08 and 0x10 driven high as outputs.
+        write(18, 0x18);
+        write(19, 0x58);
+        fresh.SetPstnLineBusy(false);
+        EXPECT_EQ(p.lineUseInput ? 0x00 : 0x10, fresh.BridgeRegister(18) & 0x10);
+        EXPECT_EQ(0x08, fresh.BridgeRegister(18) & 0x08);
+        fresh.SetPstnLineBusy(true);
+        EXPECT_EQ(0x10, fresh.BridgeRegister(18) & 0x10);
+        // Driven low: the gateways still see the line, the others the level driven.
+        write(18, 0x08);
+        EXPECT_EQ(p.lineUseInput ? 0x10 : 0x00, fresh.BridgeRegister(18) & 0x10);
+        // An input the program does not drive reads the hardware; nothing drives 0x10 on the
+        // phones, so it reads back what was last written there.
+        write(19, 0x48);
+        EXPECT_EQ(p.lineUseInput ? 0x10 : 0x00, fresh.BridgeRegister(18) & 0x10);
+        // The line chip's interrupt line wins over an output driven low.
+        write(19, 0xC8);
+        EXPECT_EQ(0x80, fresh.BridgeRegister(18) & 0x80);
+    }
+}
+
+// Through the request layer, as the event loop's PSTN watch reads the line-use pin.
+TEST_F(LabAdapterTest, LineUsePinAsTheProgramReadsIt) {
+    SetCurrentLabAdapter(&lab);
+    SetDeviceLibrary(nullptr, LabVaVoRarCall);
+    lab.SetProductId(0x831C);
+    DevSetPins(0x10, 1);
+    EXPECT_EQ(0x10, DevGetPins(0x10)); // the level driven, not a line
+    DevSetPins(0x10, 0);
+    EXPECT_EQ(0, DevGetPins(0x10));
+
+    // The gateway: the telephone on the PSTN line takes it when lifted.
+    lab.SetProductId(0xC39C);
+    lab.Call(VC_SELECT_LINE, 0, nullptr);
+    EXPECT_EQ(0, DevGetPins(0x10));
+    lab.LiftReceiver();
+    EXPECT_EQ(0x10, DevGetPins(0x10));
+    lab.Call(VC_SELECT_LINE, 1, nullptr);
+    EXPECT_EQ(0, DevGetPins(0x10));
+    ClearDeviceLibrary();
+    SetCurrentLabAdapter(nullptr);
+}
+
+TEST_F(LabAdapterTest, PstnRingBitAndRingingFromTheLine) {
     EXPECT_EQ(0x20, ReadBridge(15) & 0x20);
     lab.Control("pstn ring on");
     EXPECT_EQ(0, ReadBridge(15) & 0x20);
     EXPECT_EQ(0, lab.Control("phone ringing?"));
-
-    // On the PSTN side the telephone rings from the line and its receiver takes the line.
+    // On the PSTN side the telephone rings from the line.
     lab.Call(VC_SELECT_LINE, 0, nullptr);
     EXPECT_EQ(1, lab.Control("phone ringing?"));
-    lab.LiftReceiver();
-    EXPECT_EQ(0x10, ReadBridge(18) & 0x10);
-    lab.Call(VC_SELECT_LINE, 1, nullptr);
-    EXPECT_EQ(0, ReadBridge(18) & 0x10);
+    lab.Control("pstn ring off");
+    EXPECT_EQ(0, lab.Control("phone ringing?"));
 }
 
 TEST_F(LabAdapterTest, OpenPresenceAndArrivalPosts) {
@@ -374,6 +455,129 @@ TEST_F(LabAdapterTest, ControlCommands) {
     EXPECT_EQ(4, lab.Control("calls?"));
 }
 
+TEST_F(LabAdapterTest, FaultControlCommands) {
+    const struct {
+        const char* command;
+        int result;
+    } cases[] = {
+        {"plugged?", 1},
+        {"fail 3 reg 68", 1},
+        {"fail 4 reg 64 2", 1},
+        {"fail 3 reg 300", -1},
+        {"fail 3 reg x", -1},
+        {"fail 3 reg 68 0", -1},
+        {"fail 3 reg 68 1 2", -1},
+        {"fail random 0.5 seed 7", 1},
+        {"fail random 0", 1},
+        {"fail random 1.5", -1},
+        {"fail random -0.1", -1},
+        {"fail random 0.1 seed", -1},
+        {"fail random 0.1 seed -1", -1},
+        {"fail random 0.1 seed 4294967296", -1},
+        {"fail random abc", -1},
+        {"fail clear now", -1},
+        {"refuse 2 on", 1},
+        {"refuse 2 maybe", -1},
+        {"refuse 999 on", -1},
+        {"refuse 2 off", 1},
+        {"stall 100", 1},
+        {"stall 100 3", 1},
+        {"stall 100 always", 1},
+        {"stall 0", 1},
+        {"stall -1", -1},
+        {"stall 100 sometimes", -1},
+        {"stall", -1},
+        {"failures?", 0},
+        {"phone bell?", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.result, lab.Control(c.command)) << c.command;
+
+    // What they set: register 68 fails once for code 3, 64 twice for code 4.
+    EXPECT_EQ(0, ReadSlic(64) < 0 ? 1 : 0);
+    EXPECT_EQ(-1, ReadSlic(68));
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(0, WriteSlic(64, 0x11));
+    EXPECT_EQ(0, WriteSlic(64, 0x11));
+    EXPECT_EQ(1, WriteSlic(64, 0x11));
+    EXPECT_EQ(3, lab.Control("failures?"));
+
+    EXPECT_EQ(1, lab.Control("refuse 3 on"));
+    EXPECT_EQ(1, lab.Control("fail random 1 seed 2"));
+    EXPECT_EQ(1, lab.Control("stall 50 always"));
+    EXPECT_EQ(1, lab.Control("fail clear"));
+    const uint64_t before = clock.NowMs();
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(1, WriteSlic(64, 0x11));
+    EXPECT_EQ(before, clock.NowMs());
+
+    EXPECT_EQ(1, lab.Control("unplug"));
+    EXPECT_EQ(0, lab.Control("plugged?"));
+    EXPECT_EQ(-1, ReadSlic(68));
+    EXPECT_EQ(3, lab.Control("failures?")); // an unplugged device is not an injection
+    EXPECT_EQ(1, lab.Control("plug"));
+    EXPECT_EQ(1, lab.Control("plugged?"));
+    EXPECT_EQ(0, lab.Control("slic 64")); // power-on
+}
+
+// The DLL's configuration from the environment (KESTREL_LAB_REFUSE, KESTREL_LAB_FAIL_RANDOM).
+TEST_F(LabAdapterTest, FaultConfigurationText) {
+    const struct {
+        const char* refuse;
+        bool ok;
+        std::vector<int> refused;
+    } refusals[] = {
+        {"", true, {}},
+        {"22", true, {22}},
+        {"22,23", true, {22, 23}},
+        {"0x30,49", true, {48, 49}},
+        {"22,", true, {22}},
+        {"22,,23", false, {}},
+        {"x", false, {}},
+        {"256", false, {}},
+        {"-1", false, {}},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.refuse);
+        LabAdapter a;
+        EXPECT_EQ(r.ok, a.ConfigureRefusals(r.refuse));
+        for (int code : {22, 23, 48, 49}) {
+            const bool refused =
+                std::find(r.refused.begin(), r.refused.end(), code) != r.refused.end();
+            EXPECT_EQ(refused ? 0 : 1, a.Call(code, 0, nullptr)) << code;
+            EXPECT_EQ(refused, a.Calls().back().injected) << code;
+        }
+    }
+
+    const struct {
+        const char* spec;
+        bool ok;
+        int failures; // of 200 reads
+    } randoms[] = {
+        {"", true, 0},     {"1", true, 200},  {"1:9", true, 200},
+        {"0:9", true, 0},  {"2", false, 0},   {"0.5:", false, 0},
+        {"x:1", false, 0}, {"1:x", false, 0}, {"1:1 2", false, 0},
+    };
+    for (const auto& r : randoms) {
+        SCOPED_TRACE(r.spec);
+        LabAdapter a;
+        EXPECT_EQ(r.ok, a.ConfigureFailRandom(r.spec));
+        uint8_t v = 0;
+        for (int i = 0; i < 200; ++i)
+            a.Call(VC_SLIC_READ_DIRECT, 68, &v);
+        EXPECT_EQ(r.failures, a.InjectedFailures());
+    }
+    // The seed is the one given: the same failures as FailRandom with it.
+    LabAdapter configured, direct;
+    configured.ConfigureFailRandom("0.3:11");
+    direct.FailRandom(0.3, 11);
+    uint8_t v = 0;
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(direct.Call(VC_SLIC_READ_DIRECT, 68, &v),
+                  configured.Call(VC_SLIC_READ_DIRECT, 68, &v))
+            << i;
+}
+
 TEST_F(LabAdapterTest, LogLinesAreStable) {
     WriteBridge(18, 0);
     WriteSlic(64, 0x44);
@@ -381,6 +585,12 @@ TEST_F(LabAdapterTest, LogLinesAreStable) {
     ReadSlic(68);
     lab.Call(VC_SELECT_LINE, 1, nullptr);
     lab.Call(VC_SLIC_WRITE_DIRECT, 64, Value(0x100));
+    lab.FailNextAt(VC_SLIC_READ_DIRECT, 68);
+    ReadSlic(68);
+    lab.SetStall(250, 1);
+    ReadSlic(68);
+    lab.Unplug();
+    WriteBridge(18, 0);
     std::vector<std::string> lines;
     for (const LabCall& c : lab.Calls())
         lines.push_back(LabAdapter::FormatCall(c));
@@ -391,6 +601,9 @@ TEST_F(LabAdapterTest, LogLinesAreStable) {
                   "3 3 68 R slic[68] 00 -> 1",
                   "4 25 1 -> 1",
                   "5 4 64 W slic[64] -> 0 FAULT value too wide",
+                  "6 3 68 R slic[68] -> 0 FAILED",
+                  "7 3 68 R slic[68] 00 -> 1 STALLED 250ms",
+                  "8 2 0 W bridge[18] 00 -> 0 UNPLUGGED",
               }),
               lines);
 }
@@ -412,6 +625,338 @@ TEST_F(LabAdapterTest, ConcurrentCallersKeepEveryCall) {
     b.join();
     EXPECT_EQ(3000, lab.CallCount());
     EXPECT_EQ(0, lab.FaultCount());
+}
+
+// A removed device: every request that reaches it fails and leaves the caller's memory and the
+// registers alone; the library's own housekeeping still answers.
+TEST_F(LabAdapterTest, UnpluggedRequestsFailAndWriteNothing) {
+    lab.Call(VC_REGISTER_WINDOW, 0x1234, nullptr);
+    WriteBridge(41, 0x20);
+    WriteSlic(64, 0x11);
+    lab.Unplug();
+    EXPECT_FALSE(lab.Plugged());
+    EXPECT_EQ(0, lab.Control("plugged?"));
+    lab.ClearCalls();
+
+    uint8_t bytes[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    RequestBlock read = WriteBlock(40, bytes);
+    read.header.direction = kDirectionRead;
+    read.header.marker = 0;
+    read.header.count = read.count = 4;
+    uint8_t byte = 0xAA;
+    uint16_t word = 0xAAAA;
+    int event = 0x5A5A5A5A, product = 0x5A5A5A5A;
+    char id[8] = "AAAAAAA";
+    char name[] = "VOZ";
+    MixerOpenBlock mixer = {};
+    const struct {
+        const char* what;
+        int code, param;
+        void* pointer;
+    } reaching[] = {
+        {"bridge read", VC_REGISTER_REQUEST, 0, &read},
+        {"slic read", VC_SLIC_READ_DIRECT, 64, &byte},
+        {"slic write", VC_SLIC_WRITE_DIRECT, 64, Value(0x44)},
+        {"indirect read", VC_SLIC_READ_INDIRECT, 13, &word},
+        {"indirect write", VC_SLIC_WRITE_INDIRECT, 13, Value(0x1234)},
+        {"event", VC_READ_EVENT, 0, &event},
+        {"open", VC_OPEN, 0, &product},
+        {"key", VC_KEY_EVENT, '5', nullptr},
+        {"audio device", VC_SELECT_AUDIO_DEVICE, 0, name},
+        {"switch on", VC_SWITCH_ON, 0, nullptr},
+        {"select line", VC_SELECT_LINE, 0, nullptr},
+        {"mixer", VC_OPEN_MIXER, 0, &mixer},
+        {"hardware id", VC_HARDWARE_ID, 8, id},
+        {"call 48", VC_CALL48, 1, nullptr},
+    };
+    lab.QueueEvent(257);
+    for (const auto& c : reaching) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(0, lab.Call(c.code, c.param, c.pointer));
+        const LabCall rec = lab.Calls().back();
+        EXPECT_TRUE(rec.unplugged);
+        EXPECT_FALSE(rec.injected);
+    }
+    uint8_t write = 0x33;
+    RequestBlock writeBlock = WriteBlock(41, &write);
+    EXPECT_EQ(0, lab.Call(VC_REGISTER_REQUEST, 0, &writeBlock));
+    EXPECT_EQ((std::vector<uint8_t>{0xAA, 0xAA, 0xAA, 0xAA}),
+              std::vector<uint8_t>(bytes, bytes + 4));
+    EXPECT_EQ(0xAA, byte);
+    EXPECT_EQ(0xAAAA, word);
+    EXPECT_EQ(0x5A5A5A5A, event);
+    EXPECT_EQ(0x5A5A5A5A, product);
+    EXPECT_STREQ("AAAAAAA", id);
+    EXPECT_EQ(0x20, lab.BridgeRegister(41));
+    EXPECT_EQ(0x11, lab.SlicDirect(64));
+    EXPECT_EQ(0, lab.SlicIndirect(13));
+    EXPECT_EQ(-1, lab.SwitchState());
+    EXPECT_FALSE(lab.Opened());
+    EXPECT_FALSE(lab.MixerOpen());
+    EXPECT_EQ(0, lab.InjectedFailures());
+
+    const struct {
+        int code, param, result;
+    } housekeeping[] = {
+        {VC_REGISTER_WINDOW, 0x1234, 1}, {VC_DEVICE_CHANGE, 7, 1}, {VC_MIXER_CHANGE, 977, 1},
+        {VC_CLOSE_MIXER, 0, 1},          {VC_CLOSE, 0, 1},         {VC_UNREGISTER_WINDOW, 0, 1}};
+    for (const auto& c : housekeeping) {
+        EXPECT_EQ(c.result, lab.Call(c.code, c.param, nullptr)) << c.code;
+        EXPECT_FALSE(lab.Calls().back().unplugged) << c.code;
+    }
+    EXPECT_EQ("19 1 0 -> 1", LabAdapter::FormatCall(lab.Calls()[19]));
+    EXPECT_EQ("1 3 64 R slic[64] -> 0 UNPLUGGED", LabAdapter::FormatCall(lab.Calls()[1]));
+}
+
+TEST_F(LabAdapterTest, PlugBringsTheDeviceBackAtItsPowerOnValues) {
+    lab.Call(VC_REGISTER_WINDOW, 0x1234, nullptr);
+    WriteBridge(18, 0x18);
+    WriteBridge(19, 0x58);
+    WriteBridge(41, 0x20);
+    for (const auto& w : std::vector<std::pair<int, int>>{
+             {8, 0}, {14, 0}, {22, 3}, {34, 0x18}, {48, 0x80}, {49, 0x3E}, {64, 0x44}})
+        WriteSlic(w.first, w.second);
+    WriteIndirect(13, 0x7B31);
+    lab.LiftReceiver();
+    lab.SetPstnLineBusy(true);
+    lab.Call(VC_SELECT_LINE, 1, nullptr);
+
+    // Plugged in while plugged in: nothing happens to the device.
+    lab.Plug();
+    EXPECT_EQ(0x44, lab.SlicDirect(64));
+
+    lab.Unplug();
+    lab.Plug();
+    EXPECT_TRUE(lab.Plugged());
+    EXPECT_EQ(1, lab.Control("plugged?"));
+    EXPECT_EQ(0, ReadBridge(41));
+    EXPECT_EQ(0, ReadBridge(19));
+    EXPECT_EQ(0x80, ReadBridge(18)); // pins are inputs again; no interrupt pending
+    EXPECT_EQ(2, ReadSlic(8));
+    EXPECT_EQ(0x10, ReadSlic(14));
+    for (int reg : {22, 34, 48, 49, 64})
+        EXPECT_EQ(0, ReadSlic(reg)) << reg;
+    EXPECT_EQ(0, ReadIndirect(13));
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(-1, lab.SelectedLine());
+    // The world stays: the receiver is still lifted.
+    EXPECT_EQ(1, ReadSlic(68) & 1);
+    EXPECT_TRUE(lab.OffHook());
+    const std::vector<LabPost> posts = lab.Posts();
+    ASSERT_EQ(3u, posts.size());
+    EXPECT_EQ(kLabDeviceRemoved, posts[1].message);
+    EXPECT_EQ(kLabDeviceArrived, posts[2].message);
+}
+
+TEST_F(LabAdapterTest, FailNextAtFailsOnlyRequestsTouchingThatRegister) {
+    const struct {
+        const char* what;
+        int code, reg, count;
+        std::function<int(LabAdapterTest&, int reg)> request; // 1 success, 0 failure
+        int other;                                            // a register that still works
+    } cases[] = {
+        {"slic read", VC_SLIC_READ_DIRECT, 68, 2,
+         [](LabAdapterTest& t, int reg) { return t.ReadSlic(reg) >= 0 ? 1 : 0; }, 64},
+        {"slic write", VC_SLIC_WRITE_DIRECT, 64, 1,
+         [](LabAdapterTest& t, int reg) { return t.WriteSlic(reg, 0x11); }, 65},
+        {"indirect write", VC_SLIC_WRITE_INDIRECT, 13, 3,
+         [](LabAdapterTest& t, int reg) { return t.WriteIndirect(reg, 0x1234); }, 14},
+        {"bridge write", VC_REGISTER_REQUEST, 41, 1,
+         [](LabAdapterTest& t, int reg) { return t.WriteBridge(reg, 0x20); }, 40},
+        {"bridge block read", VC_REGISTER_REQUEST, 19, 2,
+         [](LabAdapterTest& t, int reg) {
+             // Two registers from reg - 1: covers reg.
+             uint8_t two[2] = {0xAA, 0xAA};
+             RequestBlock b = t.WriteBlock(reg - 1, two);
+             b.header.direction = kDirectionRead;
+             b.header.marker = 0;
+             b.header.count = b.count = 2;
+             const int r = t.lab.Call(VC_REGISTER_REQUEST, 0, &b);
+             if (!r) {
+                 EXPECT_EQ(0xAA, two[0]);
+             }
+             return r;
+         },
+         21},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        lab.ClearCalls();
+        lab.FailNextAt(c.code, c.reg, c.count);
+        EXPECT_EQ(1, c.request(*this, c.other));
+        for (int i = 0; i < c.count; ++i) {
+            EXPECT_EQ(0, c.request(*this, c.reg)) << i;
+            EXPECT_TRUE(lab.Calls().back().injected);
+        }
+        EXPECT_EQ(1, c.request(*this, c.reg));
+        EXPECT_EQ(c.count, lab.InjectedFailures());
+        EXPECT_EQ(0, lab.FaultCount());
+    }
+    // The write that failed changed nothing.
+    lab.FailNextAt(VC_SLIC_WRITE_DIRECT, 70);
+    EXPECT_EQ(0, WriteSlic(70, 0x77));
+    EXPECT_EQ(0, lab.SlicDirect(70));
+    // Another code on the same register is not touched.
+    lab.FailNextAt(VC_SLIC_WRITE_DIRECT, 66);
+    EXPECT_EQ(0, ReadSlic(66));
+    lab.ClearFailures();
+    EXPECT_EQ(1, WriteSlic(66, 1));
+}
+
+// The random failures are a pure function of the seed and the request sequence.
+TEST_F(LabAdapterTest, FailRandomReplaysBySeedAndHitsItsFraction) {
+    auto pattern = [](double fraction, uint32_t seed, int n) {
+        LabAdapter a;
+        a.FailRandom(fraction, seed);
+        std::vector<int> failed;
+        uint8_t v = 0;
+        for (int i = 0; i < n; ++i)
+            if (!a.Call(VC_SLIC_READ_DIRECT, 64, &v)) failed.push_back(i);
+        EXPECT_EQ(static_cast<int>(failed.size()), a.InjectedFailures());
+        return failed;
+    };
+    EXPECT_EQ(pattern(0.01, 7, 3000), pattern(0.01, 7, 3000));
+    EXPECT_NE(pattern(0.01, 7, 3000), pattern(0.01, 8, 3000));
+    // The same on every platform and build: the first failures of seed 7 at 1 %.
+    const std::vector<int> first = pattern(0.01, 7, 1000);
+    EXPECT_EQ((std::vector<int>{172, 212, 398, 740, 752, 763, 798}), first);
+
+    const struct {
+        double fraction;
+        int n, low, high;
+    } rates[] = {
+        {0.01, 20000, 140, 260}, {0.25, 4000, 900, 1100}, {0, 1000, 0, 0}, {1, 100, 100, 100}};
+    for (const auto& r : rates) {
+        const int hits = static_cast<int>(pattern(r.fraction, 3, r.n).size());
+        EXPECT_GE(hits, r.low) << r.fraction;
+        EXPECT_LE(hits, r.high) << r.fraction;
+    }
+
+    // Only requests on the bus: opening, registering and the audio parts are spared.
+    lab.FailRandom(1, 1);
+    int product = 0;
+    EXPECT_EQ(1, lab.Call(VC_OPEN, 0, &product));
+    EXPECT_EQ(0, lab.Call(VC_REGISTER_WINDOW, 0, nullptr));
+    EXPECT_EQ(1, lab.Call(VC_CLOSE, 0, nullptr));
+    EXPECT_EQ(0, ReadBridge(18) >= 0 ? 1 : 0);
+    lab.FailRandom(0, 1);
+    EXPECT_NE(-1, ReadBridge(18));
+}
+
+// The PCI card has no bridge registers: refused, while the line chip and its events work.
+TEST_F(LabAdapterTest, RefusedCodeFailsWhileTheRestWorks) {
+    lab.SetProductId(1);
+    lab.RefuseCode(VC_REGISTER_REQUEST, true);
+    int product = 0;
+    EXPECT_EQ(1, lab.Call(VC_OPEN, 0, &product));
+    EXPECT_EQ(1, product);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(-1, ReadBridge(15));
+    EXPECT_EQ(0, WriteBridge(18, 0x10));
+    EXPECT_EQ(3 + 1, lab.InjectedFailures());
+    EXPECT_EQ(0x11, ReadSlic(64)); // the driver fed the line at open
+    EXPECT_EQ(1, WriteSlic(64, 0x44));
+    EXPECT_TRUE(lab.Ringing());
+    lab.LiftReceiver();
+    int event = 0;
+    EXPECT_EQ(1, lab.Call(VC_READ_EVENT, 0, &event));
+    EXPECT_EQ(257, event);
+    lab.RefuseCode(VC_REGISTER_REQUEST, false);
+    EXPECT_NE(-1, ReadBridge(15));
+
+    EXPECT_EQ(1, lab.Control("refuse 4 on"));
+    EXPECT_EQ(0, WriteSlic(64, 0x11));
+    EXPECT_EQ(1, lab.Control("refuse 4 off"));
+    EXPECT_EQ(1, WriteSlic(64, 0x11));
+}
+
+// A stalled request costs time on the clock and nothing else; the model stays open meanwhile.
+TEST_F(LabAdapterTest, StallsTakeVirtualTimeWithoutHoldingTheModel) {
+    lab.SetStall(500, 2);
+    const uint64_t start = clock.NowMs();
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(500u, lab.Calls().back().stallMs);
+    EXPECT_EQ(1, lab.Call(VC_DEVICE_CHANGE, 7, nullptr)); // housekeeping: not on the bus
+    EXPECT_NE(-1, ReadBridge(18));
+    EXPECT_NE(-1, ReadSlic(68));
+    EXPECT_EQ(start + 1000, clock.NowMs());
+    EXPECT_EQ(0u, lab.Calls().back().stallMs);
+
+    lab.SetStall(2000, -1);
+    for (int i = 0; i < 5; ++i)
+        ReadSlic(68);
+    EXPECT_EQ(start + 11000, clock.NowMs());
+    lab.SetStall(0, 0);
+    ReadSlic(68);
+    EXPECT_EQ(start + 11000, clock.NowMs());
+
+    // The latency clock, when there is one, takes the stall; the model is free while it sleeps.
+    struct Blocking : Clock {
+        LabAdapter* lab = nullptr;
+        unsigned slept = 0;
+        bool sawHook = false;
+        void Sleep(unsigned ms) override {
+            slept += ms;
+            std::thread other([this] {
+                lab->LiftReceiver();
+                sawHook = lab->Control("phone hook?") == 1;
+            });
+            other.join();
+        }
+        uint64_t NowMs() override { return 0; }
+    } blocking;
+    blocking.lab = &lab;
+    lab.SetLatency(0, &blocking);
+    EXPECT_EQ(1, lab.Control("stall 300"));
+    EXPECT_EQ(1, ReadSlic(68) & 1); // the receiver was lifted during the stall
+    EXPECT_EQ(300u, blocking.slept);
+    EXPECT_TRUE(blocking.sawHook);
+    lab.SetLatency(0, nullptr);
+}
+
+TEST_F(LabAdapterTest, RingCadenceOfTheLineChipOverTime) {
+    auto ringAt = [this](std::vector<uint64_t> times) {
+        std::string bells;
+        uint64_t start = clock.NowMs();
+        for (uint64_t t : times) {
+            clock.Advance(start + t - clock.NowMs());
+            bells += lab.Ringing() ? '1' : '0';
+        }
+        return bells;
+    };
+    // 2 s active (16000 ticks), 4 s inactive (32000), as the USB phones program it.
+    for (const auto& w :
+         std::vector<std::pair<int, int>>{{48, 0x80}, {49, 0x3E}, {50, 0x00}, {51, 0x7D}})
+        WriteSlic(w.first, w.second);
+    const std::vector<uint64_t> times = {0, 1999, 2000, 5999, 6000, 7999, 8000, 12000, 13999};
+    const struct {
+        const char* what;
+        int control; // register 34
+        const char* bells;
+    } cases[] = {
+        {"both timers", 0x18, "110011011"},
+        {"timers off", 0x00, "111111111"},
+        {"active timer only", 0x10, "110000000"},
+        {"inactive timer only", 0x08, "111111111"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteSlic(64, 0x11);
+        WriteSlic(34, c.control);
+        clock.Advance(777); // the cadence counts from the start of ringing, not the set-up
+        WriteSlic(64, 0x44);
+        EXPECT_EQ(c.bells, ringAt(times));
+        EXPECT_EQ(lab.Ringing() ? 1 : 0, lab.Control("phone bell?"));
+        EXPECT_EQ(lab.Control("phone bell?"), lab.Control("phone ringing?"));
+    }
+    // Ringing stops with the line feed, even in the middle of a burst.
+    WriteSlic(34, 0x18);
+    WriteSlic(64, 0x11);
+    WriteSlic(64, 0x44);
+    EXPECT_TRUE(lab.Ringing());
+    WriteSlic(64, 0x11);
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(0, lab.Control("phone bell?"));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "call/MainWindow.h"
 #include "playback/FileOps.h"
 #include "playback/MciPort.h"
+#include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
 #include <gtest/gtest.h>
@@ -115,9 +116,13 @@ class FakeSlots : public MainWindow {
         ASSERT_TRUE(slot >= 1 && slot <= 20) << slot;
         playEnabled[slot] = enable;
     }
-    void ShowMessage(const char*, const char*, bool) override {}
+    void ShowMessage(const char* text, const char* caption, bool owned) override {
+        messages.push_back(std::string(caption) + (owned ? " (owned): " : ": ") + text);
+    }
     bool FocusOutsideMainWindow() override { return false; }
     bool SkypeMainWindowExists() override { return true; }
+
+    std::vector<std::string> messages; // "caption (owned): text"
 };
 
 // A fresh scratch directory (with its "wav" folder) as the current directory, a fresh wave
@@ -134,6 +139,7 @@ class PlaybackTest : public testing::Test {
         oldDir_ = fs::current_path();
         fs::current_path(dir_);
         ResetWaveAudio();
+        settingsSaveFailed = 0;
         SetMciPort(&mci);
         SetFileOps(nullptr);
     }

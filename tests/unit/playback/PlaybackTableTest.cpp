@@ -1,10 +1,13 @@
 #include "PlaybackFakes.h"
 
 #include "call/BridgeState.h"
+#include "playback/PlaybackDialogs.h"
 #include "playback/PlaybackTable.h"
 
 #include <filesystem>
 #include <map>
+#include <random>
+#include <utility>
 
 namespace {
 
@@ -102,35 +105,122 @@ TEST_F(PlaybackTableTest, SaveAndLoadGiveBackTheLongestNames) {
     }
 }
 
-// Writes half of what it is given, then reports a full disk.
-class HalfWriteOps : public StdFileOps {
+// Saves the names in slots 1 to 20 and loads them back into an empty table.
+FakeSlots RoundTrip(const FakeSlots& wnd) {
+    FakeSlots saved = wnd;
+    EXPECT_TRUE(SavePlaybackTable(saved));
+    FakeSlots loaded;
+    LoadPlaybackTable(loaded);
+    return loaded;
+}
+
+// Whatever name the file choice accepts for a slot, the settings file gives back whole: the
+// longest ones in every slot, every byte at the start, inside and at the end of a name, and a
+// seeded crowd of awkward ones.
+TEST_F(PlaybackTableTest, EveryAcceptedNameComesBackWhole) {
+    std::vector<std::string> accepted;
+    auto offer = [&accepted](const std::string& name) {
+        if (CheckPlaybackFile(name.c_str()) == NameFault::None) accepted.push_back(name);
+    };
+    for (int n = 1; n <= 20; ++n) {
+        offer(std::string(kMaxPlaybackStem, 'x') + ".wav");
+        offer(std::to_string(n) + ".--" + std::string(kMaxPlaybackStem - 8, ' ') + "x.wav");
+    }
+    for (int b = 1; b < 256; ++b) {
+        const std::string c(1, static_cast<char>(b));
+        offer(c + "lead.wav");
+        offer("in" + c + "side.wav");
+        offer("trail" + c);
+        offer(std::string(kMaxPlaybackStem - 1, 'y') + c + ".wav");
+    }
+    std::mt19937 random(20050412);
+    const std::string awkward = " .-->\r\n\t\x1a\x7f\x80\xff\xb9:/\\\"*?<>|=#;[]CONULPTcom1234569";
+    for (int i = 0; i < 4000; ++i) {
+        size_t length = random() % 3 == 0 ? kMaxPlaybackStem - 3 + random() % 8 : 1 + random() % 12;
+        std::string name;
+        for (size_t k = 0; k < length; ++k)
+            name += random() % 2 ? awkward[random() % awkward.size()]
+                                 : static_cast<char>(1 + random() % 255);
+        offer(random() % 4 ? name + ".wav" : name);
+    }
+    ASSERT_GT(accepted.size(), 1000u);
+
+    for (size_t first = 0; first < accepted.size(); first += 20) {
+        FakeSlots names;
+        for (int n = 1; n <= 20; ++n)
+            names.names[n] = accepted[(first + static_cast<size_t>(n) - 1) % accepted.size()];
+        FakeSlots loaded = RoundTrip(names);
+        for (int n = 1; n <= 20; ++n) {
+            ASSERT_EQ(names.names[n], loaded.names[n]) << "slot " << n;
+            ASSERT_TRUE(loaded.playEnabled[n]) << "slot " << n;
+        }
+    }
+}
+
+// Each step of a save, failing in turn: the save reports it, the old file stays whole and no
+// temporary file is left behind. Only a flushed and closed file is moved into place.
+class StepFailingOps : public StdFileOps {
   public:
+    explicit StepFailingOps(std::string failing) : failing_(std::move(failing)) {}
+
+    std::FILE* OpenForWrite(const char* path) override {
+        return Step("open") ? StdFileOps::OpenForWrite(path) : nullptr;
+    }
     bool Write(std::FILE* f, const char* data, size_t size) override {
-        StdFileOps::Write(f, data, size / 2);
+        if (Step("write")) return StdFileOps::Write(f, data, size);
+        StdFileOps::Write(f, data, size / 2); // a full disk
         return false;
     }
-};
+    bool Flush(std::FILE* f) override { return Step("flush") && StdFileOps::Flush(f); }
+    bool Close(std::FILE* f) override {
+        bool closed = StdFileOps::Close(f);
+        return Step("close") && closed;
+    }
+    bool Replace(const char* from, const char* to) override {
+        return Step("move") && StdFileOps::Replace(from, to);
+    }
+    bool Remove(const char* path) override {
+        steps += "remove ";
+        return StdFileOps::Remove(path);
+    }
 
-class FailingReplaceOps : public StdFileOps {
-  public:
-    bool Replace(const char*, const char*) override { return false; }
+    std::string steps;
+
+  private:
+    bool Step(const char* name) {
+        steps += name;
+        steps += ' ';
+        return failing_ != name;
+    }
+    std::string failing_;
 };
 
 TEST_F(PlaybackTableTest, AFailedSaveKeepsTheOldFileWhole) {
     const std::string old = "3.-->old.wav\r\n";
-    HalfWriteOps halfWrite;
-    FailingReplaceOps failingReplace;
-    FileOps* faults[] = {&halfWrite, &failingReplace};
-    for (FileOps* ops : faults) {
+    wnd.names[3] = "new.wav";
+    wnd.names[4] = std::string(200, 'z');
+    for (const char* failing : {"open", "write", "flush", "close", "move"}) {
+        SCOPED_TRACE(failing);
         WriteFile(kPlaybackSettingsFile, old);
-        wnd.names[3] = "new.wav";
-        wnd.names[4] = std::string(200, 'z');
-        SetFileOps(ops);
+        StepFailingOps ops(failing);
+        SetFileOps(&ops);
         EXPECT_FALSE(SavePlaybackTable(wnd));
         SetFileOps(nullptr);
         EXPECT_EQ(old, ReadFile(kPlaybackSettingsFile));
         EXPECT_FALSE(std::filesystem::exists(std::string(kPlaybackSettingsFile) + ".tmp"));
+        // Nothing is moved into place after a failed step.
+        if (std::string(failing) != "move") {
+            EXPECT_EQ(std::string::npos, (" " + ops.steps).find(" move ")) << ops.steps;
+        }
     }
+
+    StepFailingOps ops("");
+    SetFileOps(&ops);
+    EXPECT_TRUE(SavePlaybackTable(wnd));
+    SetFileOps(nullptr);
+    EXPECT_EQ("open write flush close move ", ops.steps);
+    EXPECT_EQ("3.-->new.wav\r\n4.-->" + std::string(200, 'z') + "\r\n",
+              ReadFile(kPlaybackSettingsFile));
 }
 
 TEST_F(PlaybackTableTest, DropMissingPlaybacksEmptiesSlotsWhoseFileWent) {
@@ -212,6 +302,34 @@ TEST_F(PlaybackTableTest, SelectAppliesTheChoiceAndAlwaysSavesTheTable) {
         EXPECT_EQ(c.play, wnd.playEnabled[5]);
         EXPECT_EQ(c.file, ReadFile(kPlaybackSettingsFile));
     }
+}
+
+// A save that fails is told once, in plain words, however often it goes on failing; a save
+// that works again ends the streak.
+TEST_F(PlaybackTableTest, AFailingSaveIsToldOncePerStreak) {
+    FakeChooser chooser;
+    chooser.wnd = &wnd;
+    chooser.slot = 2;
+    chooser.choice = "two.wav";
+    StepFailingOps failing("move");
+    const std::string told = std::string("Error (owned): ") + kMsgSettingsNotSaved;
+
+    SetFileOps(&failing);
+    for (int i = 0; i < 3; ++i)
+        OnSelectN(wnd, state, 2, chooser);
+    EXPECT_EQ(std::vector<std::string>{told}, wnd.messages);
+    EXPECT_EQ("two.wav", wnd.names[2]); // the change lives on in the field
+
+    SetFileOps(nullptr);
+    OnSelectN(wnd, state, 2, chooser);
+    EXPECT_EQ(1u, wnd.messages.size());
+    EXPECT_EQ("2.-->two.wav\r\n", ReadFile(kPlaybackSettingsFile));
+
+    SetFileOps(&failing);
+    OnSelectN(wnd, state, 2, chooser);
+    OnSelectN(wnd, state, 2, chooser);
+    SetFileOps(nullptr);
+    EXPECT_EQ((std::vector<std::string>{told, told}), wnd.messages);
 }
 
 TEST_F(PlaybackTableTest, SpeedDialNamesSlotsOneToTwenty) {

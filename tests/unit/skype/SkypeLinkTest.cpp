@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,7 @@ TEST_F(SkypeLinkTest, EmptyCommandSendsNothingButStillDiscoversWhenUnattached) {
     EXPECT_TRUE(mainWindow.messages.empty());
 }
 
+// The wire reports a command Skype did not answer in time (a hung client) as a refused one.
 TEST_F(SkypeLinkTest, RejectedCommandRediscoversResendsOnceAndWarnsUnlessReady) {
     for (uint8_t ready : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "bridgeReady " << int(ready));
@@ -331,6 +333,15 @@ TEST_F(SkypeLinkTest, NotificationWithoutSinkIsAnswered) {
     record.cbData = sizeof kText;
     record.lpData = kText;
     EXPECT_EQ(1, bare.OnCopyData(kSkypeWnd, &record));
+}
+
+// Skype's main window as the public API client libraries look for it: the 3.8 series, the 4.0
+// clients, then 5.x and later.
+TEST(SkypeMainWindowClassesTest, EveryDesktopClientGeneration) {
+    const std::vector<std::string> expected = {"tSkMainForm.UnicodeClass",
+                                               "TZapMainForm.UnicodeClass", "tSkMainForm"};
+    EXPECT_EQ(expected, std::vector<std::string>(std::begin(kSkypeMainWindowClasses),
+                                                 std::end(kSkypeMainWindowClasses)));
 }
 
 } // namespace

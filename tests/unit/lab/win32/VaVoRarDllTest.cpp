@@ -29,6 +29,8 @@ TEST(VaVoRarDllTest, LoadsConfiguresAndLogsEveryCall) {
     SetEnvironmentVariableA("KESTREL_LAB_PRODUCT", "0xC31C");
     SetEnvironmentVariableA("KESTREL_LAB_LATENCY_US", "0");
     SetEnvironmentVariableA("KESTREL_LAB_LOG", log.c_str());
+    SetEnvironmentVariableA("KESTREL_LAB_REFUSE", "48");
+    SetEnvironmentVariableA("KESTREL_LAB_FAIL_RANDOM", "0:7");
 
     ASSERT_EQ(1, LoadDeviceLibrary());
     EXPECT_EQ(0, DevRegisterWindow(0)); // a device is present
@@ -41,6 +43,8 @@ TEST(VaVoRarDllTest, LoadsConfiguresAndLogsEveryCall) {
     EXPECT_EQ(0x20, value);
     EXPECT_EQ(1, SlicWriteDirect(64, 0x11));
     EXPECT_EQ(0x11, SlicReadDirect(64));
+    EXPECT_EQ(0, DevCall48(1)); // refused from the start
+    EXPECT_EQ(1, DevCall49());
     FreeDeviceLibrary();
     EXPECT_FALSE(DeviceLibraryLoaded());
     EXPECT_EQ(0, DevWriteReg(41, 0));
@@ -54,6 +58,7 @@ TEST(VaVoRarDllTest, LoadsConfiguresAndLogsEveryCall) {
     EXPECT_NE(std::string::npos, lines.find("2 2 0 W bridge[41] 20 -> 1\n")) << lines;
     EXPECT_NE(std::string::npos, lines.find("3 2 0 R bridge[41] 20 -> 1\n")) << lines;
     EXPECT_NE(std::string::npos, lines.find("5 3 64 R slic[64] 11 -> 1\n")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("6 48 1 -> 0 FAILED\n")) << lines;
     in.close();
     DeleteFileA(log.c_str());
 }
