@@ -630,7 +630,9 @@ bool RunGuiStep(const GuiStep& step, const std::vector<DWORD>& pids, const GuiWa
                 *seen = "none shown";
                 return false;
             }
-            GetWindowRect(tray.tray, &r);
+            // The icons' row; without a window manager the caption above it is not drawn.
+            GetClientRect(tray.tray, &r);
+            MapWindowPoints(tray.tray, nullptr, reinterpret_cast<POINT*>(&r), 2);
         }
         // Let the window finish painting what the last step changed.
         wait(200, [] { return false; });
