@@ -124,8 +124,10 @@ void SkypeStandIn::Loop() {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        RunJobs();
+        // The client's answers to what Kestrel sent go out before the scenario's next text, as
+        // a client answers at once.
         SendPending();
+        RunJobs();
         MsgWaitForMultipleObjects(1, &m_wake, FALSE, INFINITE, QS_ALLINPUT);
     }
 }
@@ -167,6 +169,7 @@ void SkypeStandIn::RunJobs() {
             m_jobs.pop_front();
         }
         job->work();
+        SendPending(); // the answers to what Kestrel sent while the job ran
         if (job->done) SetEvent(job->done);
     }
 }

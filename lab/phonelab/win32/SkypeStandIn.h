@@ -108,7 +108,7 @@ class SkypeStandIn {
     bool OnStandInThread(std::function<void()> work, bool wait);
     void RunJobs();
     // Sends what the handlers queued (attach answers, automatic call replies). Only from the
-    // top of the stand-in's loop: sending from inside a handler would nest into Kestrel.
+    // stand-in's loop and its jobs: sending from inside a handler would nest into Kestrel.
     void SendPending();
     LRESULT OnCopyData(HWND from, const COPYDATASTRUCT* cds);
     void OnDiscover(HWND client);
