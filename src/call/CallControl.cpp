@@ -111,7 +111,12 @@ int CallControl::OpenPhone() {
         state_.deviceLockDeleted = 0;
         int offHook = 0;
         int needsPolling = 0;
-        WithPhone([](PhoneDevice& p) { p.Initialize(); });
+        // The state below starts idle, off the PSTN line, and the telephone must agree: a release
+        // that reached the box after it came back (a quick replug) left it on the PSTN line.
+        WithPhone([](PhoneDevice& p) {
+            p.Initialize();
+            p.SetLineMode(kLineComputer);
+        });
         // Made without the lock, as the library expects for this request.
         SelectAudioDevice(productId);
         WithPhone([&](PhoneDevice& p) {

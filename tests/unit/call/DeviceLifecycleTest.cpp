@@ -113,8 +113,8 @@ TEST_F(DeviceLifecycleTest, AudioDeviceFallsBackToUsb) {
     UseTestPhones(false);
     lab.SetAudioDeviceFound(false);
     ASSERT_EQ(cc->OpenPhone(), 1);
-    EXPECT_EQ(DeviceCalls(lab), "c0 c20(VOZ Odozarad Uduro Ra) c20(USB) c31(USB)");
-    EXPECT_EQ(phones.Take(), "init");
+    EXPECT_EQ(DeviceCalls(lab), "c0 c25(1) c20(VOZ Odozarad Uduro Ra) c20(USB) c31(USB)");
+    EXPECT_EQ(phones.Take(), "init line1");
     EXPECT_EQ(cc->m_hThread.load(), 0);
 }
 
@@ -165,7 +165,7 @@ TEST_F(DeviceLifecycleTest, RemovalReleasesThroughTheThreadAndArrivalReopens) {
     EXPECT_EQ(cc->m_nProductId.load(), 0);
     ASSERT_TRUE(Eventually([&] { return cc->m_hThread.load() == 0; }));
     EXPECT_EQ(phones.deleted.load(), 1);
-    EXPECT_EQ(phones.Take(), "init line0");
+    EXPECT_EQ(phones.Take(), "init line1 line0");
     EXPECT_EQ(cc->m_pPhone.load(), nullptr);
     EXPECT_EQ(DeviceCalls(lab), "c25(0) c32 c1");
 
@@ -261,6 +261,9 @@ TEST_P(ReplugTest, EndsOpenAndPolled) {
     EXPECT_EQ(cc->m_bReleaseOnStop.load(), 0);
     EXPECT_EQ(cc->m_nProductId.load(), 0x831C);
     EXPECT_EQ(state.devicePresent.load(), 1);
+    // A late release may have switched the box that is back to the PSTN line; the new phone
+    // starts idle, on the computer.
+    EXPECT_EQ(lab.SelectedLine(), kLineComputer);
 
     // Once more, now with that real thread releasing while timer 2 keeps firing.
     cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, 0x831C);
@@ -328,7 +331,7 @@ TEST_F(DeviceLifecycleTest, PhoneWithoutPollingSurvivesRemoval) {
     // The old object stays and is not set up again.
     EXPECT_EQ(cc->m_pPhone.load(), phone);
     EXPECT_EQ(phones.created.load(), 1);
-    EXPECT_EQ(phones.Take(), "init");
+    EXPECT_EQ(phones.Take(), "init line1");
 }
 
 TEST_F(DeviceLifecycleTest, WindowMessagesForTheLibraryAndPowerResume) {
