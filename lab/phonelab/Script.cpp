@@ -357,11 +357,7 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
                 s.flag = true;
             else if (!c.Accept("silent"))
                 return c.Fail("expected ringing or silent");
-            if (c.Accept("for"))
-                s.stay = true;
-            else if (!c.Expect("within"))
-                return c.Fail("expected 'within' or 'for'");
-            if (!c.Duration(&s.ms)) return false;
+            if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
         } else if (c.Accept("lab")) {
             s.kind = StepKind::ExpectLab;
             if (!c.Quoted(&s.text, "a control command")) return false;
@@ -370,11 +366,7 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             else if (!c.Accept("="))
                 return c.Fail("expected '=' or '!='");
             if (!c.Integer(&s.number, "the value")) return false;
-            if (c.Accept("for"))
-                s.stay = true;
-            else if (!c.Accept("within"))
-                return c.Fail("expected 'within' or 'for'");
-            if (!c.Duration(&s.ms)) return false;
+            if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
         } else if (c.Accept("tray")) {
             s.kind = StepKind::ExpectTrayIcons;
             if (!c.Expect("icons") || !c.Integer(&s.number, "a count of icons") || !c.Within(&s.ms))

@@ -56,6 +56,14 @@ class TokenCursor {
         return true;
     }
     bool Within(unsigned* ms) { return Expect("within") && Duration(ms); }
+    // "for <d>" (the condition must hold throughout: sets *stay) or "within <d>".
+    bool ForOrWithin(bool* stay, unsigned* ms) {
+        if (Accept("for"))
+            *stay = true;
+        else if (!Accept("within"))
+            return Fail("expected 'within' or 'for'");
+        return Duration(ms);
+    }
     bool End() {
         if (AtEnd()) return true;
         return Fail("unexpected '" + m_tokens[m_pos].text + "' at the end");

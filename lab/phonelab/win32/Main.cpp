@@ -128,7 +128,7 @@ int RunConsole(bool transcript) {
         bool eof = false;
         if (!input.Take(&line, &eof)) {
             if (eof) break;
-            runner.PumpUntilEvent(input.Event(), 1000);
+            PumpUntilEvent(input.Event(), 1000);
             continue;
         }
         ++lineNo;

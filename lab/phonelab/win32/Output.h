@@ -6,6 +6,9 @@
 
 // Milliseconds since phonelab started (real time: phonelab drives a real process).
 uint64_t ElapsedMs();
+// Waits at most `ms` for `event` (a HANDLE) while the calling thread's windows keep answering:
+// Kestrel broadcasts to every top-level window, and a deaf one would hold it up.
+bool PumpUntilEvent(void* event, unsigned ms);
 // "[  12.345] text" on stdout, flushed.
 void Say(const std::string& text);
 // The same, marked as a finding (something Kestrel did wrong that is worth a look even when the

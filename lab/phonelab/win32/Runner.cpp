@@ -65,22 +65,6 @@ void Runner::Pump(unsigned ms) {
     WaitFor(ms, [] { return false; });
 }
 
-bool Runner::PumpUntilEvent(HANDLE event, unsigned ms) {
-    const uint64_t deadline = ElapsedMs() + ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        const uint64_t now = ElapsedMs();
-        if (now >= deadline) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-        const DWORD slice = static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20);
-        const DWORD r = MsgWaitForMultipleObjects(1, &event, FALSE, slice, QS_ALLINPUT);
-        if (r == WAIT_OBJECT_0) return true;
-    }
-}
-
 bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
     const uint64_t deadline = ElapsedMs() + ms;
     for (;;) {

@@ -23,8 +23,6 @@ class Runner {
                      const std::string& seen);
     // Ends the Kestrel processes that still run.
     void Cleanup();
-    // Pumps messages until the event is signalled or ms have passed; true when signalled.
-    bool PumpUntilEvent(HANDLE event, unsigned ms);
 
   private:
     void Pump(unsigned ms);

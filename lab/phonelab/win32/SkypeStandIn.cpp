@@ -142,21 +142,7 @@ bool SkypeStandIn::OnStandInThread(std::function<void()> work, bool wait) {
     }
     SetEvent(m_wake);
     if (!wait) return true;
-    // The caller's own windows keep answering meanwhile (Kestrel broadcasts to every
-    // top-level window, and a deaf one would hold it up).
-    const uint64_t deadline = ElapsedMs() + 120000;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        const uint64_t now = ElapsedMs();
-        if (now >= deadline) return WaitForSingleObject(job->done, 0) == WAIT_OBJECT_0;
-        const DWORD slice = static_cast<DWORD>(deadline - now < 100 ? deadline - now : 100);
-        if (MsgWaitForMultipleObjects(1, &job->done, FALSE, slice, QS_ALLINPUT) == WAIT_OBJECT_0)
-            return true;
-    }
+    return PumpUntilEvent(job->done, 120000);
 }
 
 void SkypeStandIn::RunJobs() {
