@@ -281,6 +281,8 @@ class TestPhone : public PhoneDevice, public GatewaySwitch {
 class TestCallControl : public CallControl {
   public:
     using CallControl::CallControl;
+    using CallControl::GuiThreadWithPhoneThreadRunning;
+    using CallControl::OnGuiThread;
     using CallControl::ReleasePhone;
     // Null: the catalogue's phone.
     std::function<PhoneDevice*(int32_t)> factory;
