@@ -6,6 +6,7 @@
 #include "device/PhoneCatalogue.h"
 #include "playback/WaveAudio.h"
 
+#include <cassert>
 #include <cstring>
 #include <system_error>
 
@@ -34,12 +35,25 @@ CallControl::CallControl(BridgeState& state, MainWindow& window, SkypeCommands& 
 
 CallControl::~CallControl() {
     // The program ends its process before this runs; tests get here with the thread still up.
+    assert(!DeviceLockHeldHere() && "the thread needs deviceLock to end its pass");
     if (phoneThread_.joinable()) {
         m_bStopThread = 1;
         phoneThread_.join();
     }
     DeviceLockGuard hold;
     delete m_pPhone.exchange(nullptr);
+}
+
+bool CallControl::OnGuiThread() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::thread::id gui;
+    return guiThread_.compare_exchange_strong(gui, self) || gui == self;
+}
+
+bool CallControl::GuiThreadWithPhoneThreadRunning() {
+    // phoneThread_ belongs to the GUI thread: looked at only there.
+    return guiThread_.load() == std::this_thread::get_id() && m_hThread != 0 &&
+           phoneThread_.joinable();
 }
 
 PhoneDevice* CallControl::CreatePhone(int32_t productId) {
@@ -74,6 +88,7 @@ void CallControl::StartPhoneThread() {
 }
 
 void CallControl::WaitForPhoneThread(unsigned maxMs) {
+    assert(!DeviceLockHeldHere() && "the thread needs deviceLock to end its pass");
     for (unsigned waited = 0; m_hThread != 0 && waited < maxMs; waited += kThreadWaitStepMs)
         Pause(kThreadWaitStepMs);
     // Past its last use of this object once m_hThread is 0, so the join returns at once. A
@@ -82,6 +97,7 @@ void CallControl::WaitForPhoneThread(unsigned maxMs) {
 }
 
 int CallControl::OpenPhone() {
+    assert(OnGuiThread() && "OpenPhone: GUI thread only");
     // The phone of a removed device is still being released by its thread, which closes the
     // library's device last. Try again shortly: returning for good would leave the arrival's
     // product id set, every later arrival ignored and the device dead.
@@ -95,6 +111,7 @@ int CallControl::OpenPhone() {
     // included): it must be gone before the device is opened again. It has no phone left, so
     // it ends after its current pass.
     if (phoneThread_.joinable()) {
+        assert(!DeviceLockHeldHere() && "the old thread needs deviceLock to end its pass");
         m_bStopThread = 1;
         phoneThread_.join();
     }
@@ -158,11 +175,13 @@ int CallControl::OpenPhone() {
     // Last, and without the lock (the phone event thread must not wait on it for as long as
     // the box stays open): the box runs a message loop, and what it handles (a call that starts
     // ringing, the device removed, even another opening) must not be undone by the resets.
+    assert(!DeviceLockHeldHere() && "the message box runs without deviceLock");
     if (mixerFailed) window_.ShowMessage(kMixerFailedText, "Error", true);
     return opened;
 }
 
 void CallControl::ShutDownDevice() {
+    assert(OnGuiThread() && "ShutDownDevice: GUI thread only");
     if (m_hThread != 0) {
         m_bReleaseOnStop = 1;
         m_bStopThread = 1;
@@ -196,6 +215,7 @@ void CallControl::EndCallOfRemovedDevice() {
 }
 
 bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
+    assert(OnGuiThread() && "OnWindowMessage: GUI thread only");
     switch (message) {
     case WM_POWERBROADCAST_MSG:
         // The automatic resume comes first, and alone when nobody touches the machine.

@@ -98,6 +98,15 @@ class CallControl {
     // here first does it, the other finds nothing left.
     void ReleasePhone();
 
+    // Debug checks of the thread rules (in asserts only). The GUI thread is the first thread to
+    // call a GUI-thread handler of this object: in the program the main window's, which opens
+    // the phone before any phone event thread exists; in tests the test's own. A test that runs
+    // passes itself plays the phone event thread on that same thread, which is allowed while no
+    // real one runs.
+    bool OnGuiThread();
+    // Whether the calling thread is the GUI thread and a phone event thread of ours runs.
+    bool GuiThreadWithPhoneThreadRunning();
+
     BridgeState& state_;
     MainWindow& window_;
     SkypeCommands& skype_;
@@ -127,4 +136,6 @@ class CallControl {
     void StandAsideForLockWaiters();
 
     std::thread phoneThread_;
+    std::atomic<std::thread::id> guiThread_{};
+    std::atomic<int> passesRunning_{0}; // passes under way: never more than one
 };

@@ -4,6 +4,7 @@
 #include "call/PhoneAccess.h"
 #include "playback/WaveAudio.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -71,6 +72,7 @@ bool ContainsNoCase(const char* text, const char* lowerWhat) {
 } // namespace
 
 void CallControl::FormatCommand(const char* format, const char* argument) {
+    assert(OnGuiThread() && "commandText belongs to the GUI thread");
     std::snprintf(state_.commandText, sizeof state_.commandText, format, argument);
 }
 
@@ -183,6 +185,7 @@ void CallControl::OnErrorReply(const char* text) {
 }
 
 void CallControl::OnSkypeNotification(const char* text) {
+    assert(OnGuiThread() && "OnSkypeNotification: GUI thread only");
     if (text == nullptr) return;
     CallStatus call;
     if (ParseCallStatus(text, call))

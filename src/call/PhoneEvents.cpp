@@ -116,6 +116,7 @@ void CallControl::PstnWatch() {
 }
 
 void CallControl::StandAsideForLockWaiters() {
+    assert(!DeviceLockHeldHere() && "standing aside with deviceLock held keeps the waiter waiting");
     // deviceLock is not fair: taken again at once it may never reach the GUI thread, which
     // rings, switches lines and checks the line through it.
     for (unsigned step = 0; step < kStandAsideSteps && DeviceLockWaiters() > 0; ++step)
@@ -124,6 +125,19 @@ void CallControl::StandAsideForLockWaiters() {
 
 bool CallControl::PhoneEventPass() {
     BridgeState& s = state_;
+    // One phone event loop at a time. Its pauses would also hold up the window's messages while
+    // a phone event thread polls as well.
+    assert(!GuiThreadWithPhoneThreadRunning() &&
+           "a pass on the GUI thread beside the phone thread");
+#ifndef NDEBUG
+    struct OnePass {
+        explicit OnePass(std::atomic<int>& running) : running_(running) {
+            assert(running_.fetch_add(1) == 0 && "two passes at once");
+        }
+        ~OnePass() { running_.fetch_sub(1); }
+        std::atomic<int>& running_;
+    } onePass(passesRunning_);
+#endif
     bool polled = false;
 
     if (m_pPhone.load() != nullptr && s.voipOnly == 0 && s.devicePresent != 0 &&
@@ -196,6 +210,7 @@ void CallControl::PlaceCall() {
 }
 
 void CallControl::OnPhoneKey(uint8_t key) {
+    assert(OnGuiThread() && "OnPhoneKey: GUI thread only");
     BridgeState& s = state_;
     const bool focusOutside = window_.FocusOutsideMainWindow();
     EndDialTone(s);
@@ -240,6 +255,7 @@ void CallControl::OnPhoneKey(uint8_t key) {
 }
 
 void CallControl::OnPhoneOffHook() {
+    assert(OnGuiThread() && "OnPhoneOffHook: GUI thread only");
     BridgeState& s = state_;
     s.offHook = 1;
     StopRinging();
@@ -256,6 +272,7 @@ void CallControl::OnPhoneOffHook() {
 }
 
 void CallControl::OnPhoneOnHook() {
+    assert(OnGuiThread() && "OnPhoneOnHook: GUI thread only");
     BridgeState& s = state_;
     EndDialTone(s);
     const int32_t state = s.callState;
@@ -273,6 +290,7 @@ void CallControl::OnPhoneOnHook() {
 }
 
 void CallControl::OnPstnRingNotify() {
+    assert(OnGuiThread() && "OnPstnRingNotify: GUI thread only");
     EndDialTone(state_);
     Pause(kRingNotifyPauseMs);
     promptPlayer.Open("notify.wav");

@@ -8,6 +8,8 @@
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
+#include <cassert>
+
 namespace {
 
 constexpr unsigned kRingOnMs = 1000;
@@ -55,6 +57,7 @@ void CallControl::StatusPoll() {
 }
 
 void CallControl::OnTimer(unsigned id) {
+    assert(OnGuiThread() && "OnTimer: GUI thread only");
     BridgeState& s = state_;
     s.hideOnPaint = 0;
     window_.KillTimer(id);

@@ -2,6 +2,8 @@
 
 namespace {
 std::atomic<int> waiters{0};
+// The guards the calling thread holds now.
+thread_local int heldHere = 0;
 } // namespace
 
 std::recursive_mutex& deviceLock() {
@@ -14,14 +16,21 @@ int DeviceLockWaiters() {
     return waiters.load();
 }
 
+bool DeviceLockHeldHere() {
+    return heldHere > 0;
+}
+
 DeviceLockGuard::DeviceLockGuard() {
     std::recursive_mutex& lock = deviceLock();
-    if (lock.try_lock()) return;
-    waiters.fetch_add(1);
-    lock.lock();
-    waiters.fetch_sub(1);
+    if (!lock.try_lock()) {
+        waiters.fetch_add(1);
+        lock.lock();
+        waiters.fetch_sub(1);
+    }
+    ++heldHere;
 }
 
 DeviceLockGuard::~DeviceLockGuard() {
+    --heldHere;
     deviceLock().unlock();
 }

@@ -15,6 +15,11 @@ std::recursive_mutex& deviceLock();
 // stands aside while someone waits.
 int DeviceLockWaiters();
 
+// Whether the calling thread holds deviceLock through a DeviceLockGuard (the program takes it no
+// other way). For the debug checks of the rules "called with deviceLock held" and "made without
+// deviceLock".
+bool DeviceLockHeldHere();
+
 // Holds deviceLock for a scope and counts the wait, so DeviceLockWaiters sees it.
 class DeviceLockGuard {
   public:

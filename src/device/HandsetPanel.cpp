@@ -1,7 +1,10 @@
 #include "device/HandsetPanel.h"
 
 #include "core/Clock.h"
+#include "device/DeviceLock.h"
 #include "device/KwIpApi.h"
+
+#include <cassert>
 
 const uint8_t kPanelSegments[11] = {0xAF, 0xA0, 0x6D, 0x4F, 0xC6, 0xCB,
                                     0xEB, 0x8E, 0xEF, 0xCF, 0x00};
@@ -100,6 +103,7 @@ uint8_t BeeperDivider(int hz) {
 HandsetPanel::~HandsetPanel() = default;
 
 int HandsetPanel::ProbeDisplay() {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     struct Probe {
         uint8_t drive;
         uint8_t mustRead;
@@ -131,6 +135,8 @@ int HandsetPanel::ProbeDisplay() {
     return 1;
 }
 
+// Also run by the handset's release, which takes no lock: neither this nor the display writes it
+// makes check for deviceLock.
 void HandsetPanel::DisplayOff() {
     if (!displayPresent) return;
     for (uint8_t& d : digits)
@@ -143,6 +149,7 @@ void HandsetPanel::DisplayOff() {
 }
 
 void HandsetPanel::KeyInput(signed char key, int beep) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     if (key == 0) return;
     if (key >= '0' && key <= '9') {
         const int d = key - '0';
@@ -189,6 +196,7 @@ void HandsetPanel::KeyInput(signed char key, int beep) {
 }
 
 int HandsetPanel::ProbeBuzzer() {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     const uint8_t link = ReadReg(PANEL_DISPLAY_LINK);
     DevWriteReg(PANEL_DISPLAY_LINK, kLinkProbeBeeper);
     DevWriteReg(PANEL_BEEPER_STATE, kBeeperProbe);
@@ -206,10 +214,12 @@ int HandsetPanel::ProbeBuzzer() {
 }
 
 void HandsetPanel::Buzz(int on) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     if (buzzerPresent) DevWriteReg(PANEL_BEEPER_STATE, on ? kBeeperSounding : kBeeperSilent);
 }
 
 void HandsetPanel::SetBuzzFrequency(int hz) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     if (buzzerPresent) DevWriteReg(PANEL_BEEPER_DIVIDER, BeeperDivider(hz));
 }
 
@@ -221,6 +231,7 @@ uint16_t HandsetPanel::RecordChecksum(const uint16_t* words) {
 }
 
 void HandsetPanel::WriteRecord(const uint8_t* data, uint16_t word2, uint16_t word3) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     SetLines(kSettingsPath);
     settingsRecord[2] = word2;
     settingsRecord[3] = word3;
@@ -236,6 +247,7 @@ void HandsetPanel::WriteRecord(const uint8_t* data, uint16_t word2, uint16_t wor
 }
 
 int HandsetPanel::ReadRecord(uint16_t* out) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     SetLines(kSettingsPath);
     uint16_t words[kSettingsWords] = {};
     for (int i = 0; i < kSettingsWords; ++i)
@@ -255,12 +267,14 @@ void HandsetPanel::SetLines(int lines) {
 }
 
 void HandsetPanel::EepromClockBit(int bit) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     SetLines(eepromLines & ~kSettingsClock);
     SetLines(bit ? (eepromLines | kSettingsDataIn) : (eepromLines & ~kSettingsDataIn));
     SetLines(eepromLines | kSettingsClock);
 }
 
 void HandsetPanel::EepromWriteEnable(int enable) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     SetLines(eepromLines | kSettingsSelect);
     const int* bits = enable ? kWriteEnable : kWriteDisable;
     for (int i = 0; i < kEnableBits; ++i)
@@ -269,6 +283,7 @@ void HandsetPanel::EepromWriteEnable(int enable) {
 }
 
 int HandsetPanel::EepromWriteWord(uint8_t address, uint16_t value) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     EepromWriteEnable(1);
     SetLines(eepromLines | kSettingsSelect);
     EepromClockBit(1);
@@ -298,6 +313,7 @@ int HandsetPanel::EepromWriteWord(uint8_t address, uint16_t value) {
 }
 
 int HandsetPanel::EepromReadWord(uint8_t address, uint16_t* value) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     SetLines(eepromLines | kSettingsSelect);
     EepromClockBit(1);
     EepromClockBit(1);
@@ -335,6 +351,7 @@ int HandsetPanel::LcdCommand(uint16_t command) {
 }
 
 int HandsetPanel::LcdWriteDigit(uint8_t position, uint8_t digit) {
+    assert(DeviceLockHeldHere() && "the owning device holds deviceLock");
     if (position >= kPanelDigits || digit > kPanelBlank) return 0;
     uint8_t segments = kPanelSegments[digit];
     if (position == markPosition) segments |= kPanelMarkSegment;

@@ -5,6 +5,7 @@
 #include "device/KwIpApi.h"
 #include "device/SlicRegisters.h"
 
+#include <cassert>
 #include <cmath>
 
 const SlicIndirectRow kSlicIndirectTable[kSlicIndirectRows] = {
@@ -177,6 +178,7 @@ int KwUsbPhone::Initialize() {
 }
 
 int KwUsbPhone::InitializeSlic(int pcm) {
+    assert(DeviceLockHeldHere() && "runs inside Initialize, under deviceLock");
     slicRefused = false;
     static const DirectWrite kSetup[] = {
         {SLIC_AUTO_MANUAL, 0x17},   // automatic power alarm, battery and ring-trip handling
@@ -225,6 +227,7 @@ int KwUsbPhone::InitializeSlic(int pcm) {
 }
 
 int KwUsbPhone::LoadIndirectRegisters() {
+    assert(DeviceLockHeldHere() && "runs inside Initialize, under deviceLock");
     for (const SlicIndirectRow& row : kSlicIndirectTable) {
         if (!SlicWriteIndirect(row.reg, row.value)) return 0;
     }
@@ -234,6 +237,7 @@ int KwUsbPhone::LoadIndirectRegisters() {
 }
 
 int KwUsbPhone::PowerUpConverter() {
+    assert(DeviceLockHeldHere() && "runs inside Initialize, under deviceLock");
     const int variant = Variant(Read(SLIC_ID));
     if (variant == 3) {
         Write(SLIC_DCDC_PWM_PERIOD, 0x60);
@@ -266,6 +270,7 @@ int KwUsbPhone::PowerUpConverter() {
 }
 
 int KwUsbPhone::CheckPowerLeakage() {
+    assert(DeviceLockHeldHere() && "runs inside Initialize, under deviceLock");
     Write(SLIC_LINEFEED, kLinefeedOpen);
     Write(SLIC_POWERDOWN, 0x10); // converter off
     Pause(kLeakageWaitMs);
@@ -274,6 +279,7 @@ int KwUsbPhone::CheckPowerLeakage() {
 }
 
 int KwUsbPhone::CalibrateSlic() {
+    assert(DeviceLockHeldHere() && "runs inside Initialize, under deviceLock");
     Write(SLIC_IRQ_ENABLE1, 0); // interrupts off while calibrating
     Write(SLIC_IRQ_ENABLE2, 0);
     Write(SLIC_IRQ_ENABLE3, 0);
@@ -374,6 +380,7 @@ int KwUsbPhone::PollEvent() {
 }
 
 int KwUsbPhone::ReadEvent(Unread what) {
+    assert(DeviceLockHeldHere() && "the caller holds deviceLock");
     int value = 0;
     const int reg = what == Unread::Hook ? SLIC_HOOK_STATUS : SLIC_DTMF_DECODE;
     if (!SlicReadDirect(reg, &value)) {
@@ -442,6 +449,7 @@ int KwUsbPhone::SetToneOscillators(double freq1, double freq2, double onSeconds,
 }
 
 int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16_t inactive) {
+    assert(DeviceLockHeldHere() && "the caller holds deviceLock");
     const SlicOscillator osc1 = SlicOscillatorFor(freq1);
     const SlicOscillator osc2 = SlicOscillatorFor(freq2);
     SlicWriteIndirect(SLIC_IND_OSC1_COEF, osc1.coefficient);

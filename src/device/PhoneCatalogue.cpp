@@ -1,5 +1,6 @@
 #include "device/PhoneCatalogue.h"
 
+#include "device/DeviceLock.h"
 #include "device/KwPciPhone.h"
 #include "device/KwUsb2Gateway.h"
 #include "device/KwUsb2Handset.h"
@@ -7,6 +8,7 @@
 #include "device/KwUsbHandset.h"
 #include "device/KwUsbPhone.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -109,6 +111,7 @@ const char* AudioDeviceName(int32_t productId) {
 }
 
 int SelectAudioDevice(int32_t productId) {
+    assert(!DeviceLockHeldHere() && "made without deviceLock");
     const int found = DevSelectAudioDevice(AudioDeviceName(productId));
     if (found) return found;
     return DevSelectAudioDevice(kFallbackAudioName);

@@ -16,13 +16,25 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+// Waits, in real time, for something another thread does; false when it never happens (a hang:
+// the bound is far beyond what any wait here takes, also under TSan).
+template <typename F> bool Eventually(F condition) {
+    for (int i = 0; i < 20000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+}
 
 // Joins words with single spaces.
 inline std::string JoinWords(const std::vector<std::string>& words) {
@@ -269,6 +281,8 @@ class TestPhone : public PhoneDevice, public GatewaySwitch {
 class TestCallControl : public CallControl {
   public:
     using CallControl::CallControl;
+    using CallControl::GuiThreadWithPhoneThreadRunning;
+    using CallControl::OnGuiThread;
     using CallControl::ReleasePhone;
     // Null: the catalogue's phone.
     std::function<PhoneDevice*(int32_t)> factory;

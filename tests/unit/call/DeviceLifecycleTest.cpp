@@ -8,15 +8,6 @@
 
 namespace {
 
-// Waits, in real time, for something another thread does; false when it never happens.
-template <typename F> bool Eventually(F condition) {
-    for (int i = 0; i < 20000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
-}
-
 // The library calls that open, name, switch and close the device, as "c<code>(<param>)".
 std::string DeviceCalls(LabAdapter& lab) {
     std::vector<std::string> words;

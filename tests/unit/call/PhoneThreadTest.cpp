@@ -113,6 +113,38 @@ TEST_F(PhoneThreadTest, LoopPausesWhenThereIsNothingToPoll) {
     }
 }
 
+// What the debug build's thread checks take for the GUI thread: the first thread to ask, for
+// good; and a pass there is amiss only while a phone event thread of ours runs.
+TEST_F(PhoneThreadTest, TheGuiThreadIsTheFirstToCallAHandler) {
+    auto fromOtherThread = [&](bool& gui, bool& guiBesidePhoneThread) {
+        std::thread([&] {
+            gui = cc->OnGuiThread();
+            guiBesidePhoneThread = cc->GuiThreadWithPhoneThreadRunning();
+        }).join();
+    };
+    bool gui = true, beside = true;
+    EXPECT_FALSE(cc->GuiThreadWithPhoneThreadRunning()); // nobody has asked yet
+    EXPECT_TRUE(cc->OnGuiThread());
+    fromOtherThread(gui, beside);
+    EXPECT_FALSE(gui);
+    EXPECT_TRUE(cc->OnGuiThread());
+
+    cc->factory = [this](int32_t) { return new TestPhone(phones, true); };
+    ASSERT_EQ(cc->OpenPhone(), 1);
+    EXPECT_TRUE(cc->GuiThreadWithPhoneThreadRunning());
+    fromOtherThread(gui, beside);
+    EXPECT_FALSE(gui);
+    EXPECT_FALSE(beside);
+    cc->ShutDownDevice();
+    cc.reset(); // joins a thread that outlived shutdown's wait
+
+    // Another thread asked first: this one is not the GUI thread of that object.
+    cc = std::make_unique<TestCallControl>(state, window, skype);
+    fromOtherThread(gui, beside);
+    EXPECT_TRUE(gui);
+    EXPECT_FALSE(cc->OnGuiThread());
+}
+
 TEST_F(PhoneThreadTest, StopRequestsEndTheLoop) {
     TestPhone* phone = InstallTestPhone();
     cc->m_bStopThread = 1;

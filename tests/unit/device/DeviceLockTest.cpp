@@ -8,14 +8,18 @@
 
 TEST(DeviceLock, IsReentrantAndCountsWaiters) {
     std::optional<DeviceLockGuard> outer, inner;
+    EXPECT_FALSE(DeviceLockHeldHere());
     outer.emplace();
     inner.emplace(); // the same thread takes it again
     EXPECT_EQ(0, DeviceLockWaiters());
+    EXPECT_TRUE(DeviceLockHeldHere());
 
     std::atomic<bool> got{false};
+    std::atomic<bool> heldHereBefore{true};
     std::thread waiter([&] {
+        heldHereBefore = DeviceLockHeldHere(); // another thread's hold is not this one's
         DeviceLockGuard hold;
-        got = true;
+        got = DeviceLockHeldHere();
     });
     while (DeviceLockWaiters() == 0)
         std::this_thread::yield();
@@ -23,10 +27,13 @@ TEST(DeviceLock, IsReentrantAndCountsWaiters) {
 
     inner.reset();
     EXPECT_TRUE(DeviceLockHeld()); // one hold left
+    EXPECT_TRUE(DeviceLockHeldHere());
     EXPECT_FALSE(got);
     outer.reset();
+    EXPECT_FALSE(DeviceLockHeldHere());
     waiter.join();
     EXPECT_TRUE(got);
+    EXPECT_FALSE(heldHereBefore);
     EXPECT_EQ(0, DeviceLockWaiters());
     EXPECT_FALSE(DeviceLockHeld());
 }

@@ -56,6 +56,7 @@ TEST_F(Usb2HandsetTest, BringUpFindsBeeperAndDisplayAndPulsesTheResetPin) {
 }
 
 TEST_F(Usb2HandsetTest, BringUpWithoutPanelPeripherals) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     panel().SetFitted(false, false, false);
     KwUsb2Handset handset;
     EXPECT_EQ(1, handset.Initialize());
@@ -82,6 +83,7 @@ TEST_F(Usb2HandsetTest, FailedPinReadLeavesThePinsAlone) {
 }
 
 TEST_F(Usb2HandsetTest, DigitsFillTheDisplayAndTheFifteenthScrollsInOneStream) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     for (int i = 1; i <= 14; ++i)
         handset->KeyInput(static_cast<signed char>('0' + i % 10), 0);
@@ -101,6 +103,7 @@ TEST_F(Usb2HandsetTest, DigitsFillTheDisplayAndTheFifteenthScrollsInOneStream) {
 }
 
 TEST_F(Usb2HandsetTest, EditKeysAndTheirTones) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     // Backspace on an empty display: its tone, no display traffic.
     handset->KeyInput(8, 1);
@@ -123,6 +126,7 @@ TEST_F(Usb2HandsetTest, EditKeysAndTheirTones) {
 }
 
 TEST_F(Usb2HandsetTest, LcdWriteDigitRejectsBadPositionAndDigit) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     EXPECT_EQ(0, handset->LcdWriteDigit(14, 3));
     EXPECT_EQ(0, handset->LcdWriteDigit(0, 11));
@@ -133,6 +137,7 @@ TEST_F(Usb2HandsetTest, LcdWriteDigitRejectsBadPositionAndDigit) {
 }
 
 TEST_F(Usb2HandsetTest, BuzzerDivider) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     const struct {
         int hz;
@@ -177,7 +182,10 @@ TEST_F(Usb2HandsetTest, TranslateKeyUsesTheLow16BitsAndShowsTheKey) {
 
 TEST_F(Usb2HandsetTest, ReleasedThroughThePanelTheDisplayGoesBlankWithoutTheLock) {
     std::unique_ptr<HandsetPanel> asPanel = Ready();
-    asPanel->KeyInput('4', 0);
+    {
+        DeviceLockGuard hold; // as the handset holds it around its panel
+        asPanel->KeyInput('4', 0);
+    }
     EXPECT_EQ(1, panel().VisibleDigits());
     deviceLock().lock(); // another thread holding the lock does not hold up the release
     std::thread releaser([&] { asPanel.reset(); });
@@ -216,6 +224,7 @@ TEST(SettingsRecord, Checksum) {
 }
 
 TEST_F(Usb2HandsetTest, ReadWordSendsReadCommandAndTakesSixteenBits) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     panel().Eeprom().SetWord(0x3F, 0xA55A);
     handset->eepromLines = kSettingsPath;
@@ -230,6 +239,7 @@ TEST_F(Usb2HandsetTest, ReadWordSendsReadCommandAndTakesSixteenBits) {
 }
 
 TEST_F(Usb2HandsetTest, WrittenWordReadsBack) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     handset->eepromLines = kSettingsPath;
     EXPECT_EQ(1, handset->EepromWriteWord(7, 0x1357));
@@ -247,6 +257,7 @@ TEST_F(Usb2HandsetTest, WrittenWordReadsBack) {
 }
 
 TEST_F(Usb2HandsetTest, SlowMemoryStillCompletesTheWrite) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     handset->eepromLines = kSettingsPath;
     panel().Eeprom().SetBusyClocks(100); // never ready within the status polls
@@ -255,6 +266,7 @@ TEST_F(Usb2HandsetTest, SlowMemoryStillCompletesTheWrite) {
 }
 
 TEST_F(Usb2HandsetTest, RecordRoundTripAndChecksumMismatch) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     const uint8_t data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     handset->WriteRecord(data, 0x2222, 0x3333);
@@ -273,6 +285,7 @@ TEST_F(Usb2HandsetTest, RecordRoundTripAndChecksumMismatch) {
 }
 
 TEST_F(Usb2HandsetTest, MemoryPathOffReachesNothing) {
+    DeviceLockGuard hold; // as the handset holds it around its panel
     auto handset = Ready();
     handset->eepromLines = 0;
     handset->EepromWriteWord(2, 0x1111);

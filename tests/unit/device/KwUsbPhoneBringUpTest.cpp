@@ -151,6 +151,7 @@ TEST_F(BringUpTest, InitializeMakesTheWholeSequenceUnderTheLock) {
 }
 
 TEST_F(BringUpTest, OldRevisionsGetTheCommonModeFix) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     for (int revision : {0, 2, 3, 15}) {
         SCOPED_TRACE(revision);
         lab.ConfigureSlic(Chip(revision));
@@ -163,6 +164,7 @@ TEST_F(BringUpTest, OldRevisionsGetTheCommonModeFix) {
 }
 
 TEST_F(BringUpTest, VariantsOneAndTwoStopBeforeTheConverter) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     for (int variant : {1, 2}) {
         SCOPED_TRACE(variant);
         lab.ConfigureSlic(Chip(5, variant));
@@ -176,6 +178,7 @@ TEST_F(BringUpTest, VariantsOneAndTwoStopBeforeTheConverter) {
 }
 
 TEST_F(BringUpTest, VariantThreeDrivesTheConverterThroughItsPwmPeriod) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     lab.ConfigureSlic(Chip(5, 3));
     KwUsbPhone phone(0);
     EXPECT_EQ(1, phone.InitializeSlic(0));
@@ -183,6 +186,7 @@ TEST_F(BringUpTest, VariantThreeDrivesTheConverterThroughItsPwmPeriod) {
 }
 
 TEST_F(BringUpTest, AFailedRequiredRequestEndsTheBringUpThere) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     struct Case {
         const char* op;
         int occurrence;
@@ -235,6 +239,7 @@ TEST_F(BringUpTest, InitializeReportsSuccessEvenWhenTheSlicFails) {
 }
 
 TEST_F(BringUpTest, AFailedIdReadCountsAsRevisionZeroVariantZero) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     // A variant-1 chip would stop before the converter; with its id unreadable it is taken for
     // revision 0, variant 0, and brought up fully.
     lab.ConfigureSlic(Chip(5, 1));
@@ -248,6 +253,7 @@ TEST_F(BringUpTest, AFailedIdReadCountsAsRevisionZeroVariantZero) {
 }
 
 TEST_F(BringUpTest, ConverterFailsOnlyWhenItStaysBusy) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     struct Case {
         int settleReads; // reads of register 93 with its busy bit still set; -1 never clears
         int result;
@@ -269,6 +275,7 @@ TEST_F(BringUpTest, ConverterFailsOnlyWhenItStaysBusy) {
 }
 
 TEST_F(BringUpTest, SlowBatteryIsReadElevenTimesAndIsNoFailure) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     LabSlicConfig config = Chip();
     config.batteryRiseReads = 50;
     lab.ConfigureSlic(config);
@@ -279,6 +286,7 @@ TEST_F(BringUpTest, SlowBatteryIsReadElevenTimesAndIsNoFailure) {
 }
 
 TEST_F(BringUpTest, LeakageCheckWaitsASecondWithTheConverterOff) {
+    DeviceLockGuard hold; // as Initialize, which runs these steps, holds it
     for (bool leaks : {false, true}) {
         SCOPED_TRACE(leaks);
         LabSlicConfig config = Chip();
