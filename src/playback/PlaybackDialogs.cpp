@@ -71,13 +71,15 @@ NameFault CheckName(const char* name, size_t length, size_t stemLength) {
         // in the settings file.
         if (c < 0x20 || std::strchr("/\\:*?\"<>|", c) != nullptr) return NameFault::BadCharacter;
     }
-    if (stemLength > kMaxPlaybackStem) return NameFault::TooLong;
     // Windows drops them, so the file would get another name than the one kept in the slot.
     if (name[length - 1] == '.' || name[length - 1] == ' ') return NameFault::BadEnding;
     for (const char* prompt : kPromptStems) {
         if (SameLetters(name, stemLength, prompt)) return NameFault::PromptName;
     }
     if (IsDeviceName(name)) return NameFault::DeviceName;
+    // Last: DELETE still removes a name only too long to keep, so the faults that make a name
+    // mean another file (or a device) must not hide behind this one.
+    if (stemLength > kMaxPlaybackStem) return NameFault::TooLong;
     return NameFault::None;
 }
 

@@ -1,7 +1,14 @@
-// Runs a fuzz target without libFuzzer: a fixed stream of pseudo-random inputs, some of them
-// built from fragments that the parsers look for, so a plain build still reaches the deep paths.
+// Runs a fuzz target without libFuzzer: first every file of the given corpus folders (the seeds
+// kept in the repository, and any finding kept as a regression), then a fixed stream of
+// pseudo-random inputs, some of them built from fragments that the parsers look for, so a plain
+// build still reaches the deep paths.
+//   fuzz_<name> [runs [folder ...]]
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 1000;
+    for (int a = 2; a < argc; ++a) {
+        std::vector<std::filesystem::path> files;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(argv[a], error))
+            if (entry.is_regular_file()) files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        }
+    }
     static const char* const kFragments[] = {
         "CALL ",
         " STATUS ",
