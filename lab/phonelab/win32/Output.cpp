@@ -41,14 +41,18 @@ std::string Printable(const std::string& bytes) {
     return out;
 }
 
+void DispatchPendingMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 bool PumpUntilEvent(void* event, unsigned ms) {
     const uint64_t deadline = ElapsedMs() + ms;
     for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        DispatchPendingMessages();
         const uint64_t now = ElapsedMs();
         if (now >= deadline) return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
         const DWORD slice = static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20);

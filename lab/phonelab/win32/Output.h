@@ -6,6 +6,8 @@
 
 // Milliseconds since phonelab started (real time: phonelab drives a real process).
 uint64_t ElapsedMs();
+// Dispatches every message waiting for the calling thread's windows.
+void DispatchPendingMessages();
 // Waits at most `ms` for `event` (a HANDLE) while the calling thread's windows keep answering:
 // Kestrel broadcasts to every top-level window, and a deaf one would hold it up.
 bool PumpUntilEvent(void* event, unsigned ms);

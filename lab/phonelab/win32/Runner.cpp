@@ -68,11 +68,7 @@ void Runner::Pump(unsigned ms) {
 bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
     const uint64_t deadline = ElapsedMs() + ms;
     for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        DispatchPendingMessages();
         if (condition()) return true;
         const uint64_t now = ElapsedMs();
         if (now >= deadline) return false;
