@@ -2,7 +2,8 @@
 // kept in the repository, and any finding kept as a regression), then a fixed stream of
 // pseudo-random inputs, some of them built from fragments that the parsers look for, so a plain
 // build still reaches the deep paths.
-//   fuzz_<name> [runs [folder ...]]
+//   fuzz_<name> [runs [folder ...]]     (KESTREL_FUZZ_LAST=<file>: each generated input is
+//                                        written there first, so a crash leaves it behind)
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
         "12345678",
         "\xff",
     };
+    const char* last = std::getenv("KESTREL_FUZZ_LAST");
     std::mt19937 rng(12345);
     std::vector<uint8_t> input;
     for (int i = 0; i < runs; ++i) {
@@ -72,6 +74,12 @@ int main(int argc, char** argv) {
                     kFragments[rng() % (sizeof kFragments / sizeof *kFragments)];
                 input.insert(input.end(), frag.begin(), frag.end());
             }
+        }
+        // An input that aborts the run is left in this file, to be replayed alone.
+        if (last != nullptr) {
+            std::ofstream out(last, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(input.data()),
+                      static_cast<std::streamsize>(input.size()));
         }
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
