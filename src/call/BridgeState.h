@@ -60,6 +60,7 @@ constexpr unsigned kMessageTextSize = 64;
 constexpr unsigned kItemTextSize = 256;
 constexpr unsigned kWavPathSize = 264;
 constexpr unsigned kWavDirSize = 264;
+constexpr unsigned kRecentCallsKept = 16;
 
 struct BridgeState {
     std::atomic<uintptr_t> mainWnd{0};
@@ -102,4 +103,19 @@ struct BridgeState {
     char itemText[kItemTextSize] = {};
     char wavPath[kWavPathSize] = {};
     char wavDir[kWavDirSize] = {};
+
+    // The phone's dialled call between our "CALL" and the first status of the call it makes:
+    // Skype's answer names no command, so the next new call being set up is taken as ours.
+    uint8_t dialPending = 0;
+    uint64_t dialSentMs = 0;
+    // The receiver went down before that answer: the call is hung up as soon as it is known.
+    uint8_t hangUpOnArrival = 0;
+    // The calls Skype last told us of. A dial's answer is a call not among them; one we hung
+    // up or turned away stays ended whatever status of it was still on its way.
+    struct RecentCall {
+        char id[kCallIdSize];
+        uint8_t hungUp;
+    };
+    RecentCall recentCalls[kRecentCallsKept] = {};
+    uint32_t recentCallsNext = 0;
 };

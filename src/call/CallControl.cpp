@@ -116,6 +116,11 @@ int CallControl::OpenPhone() {
         phoneThread_.join();
     }
 
+    // The state starts idle below. A call that rang meanwhile must not leave its cadence running
+    // (it would ring the new phone), and one answered or placed since the removal (by a key
+    // still queued then) has nobody on it: Skype must not keep it up.
+    EndCallOfRemovedDevice();
+
     int productId = 0;
     DevOpen(&productId);
     m_nProductId = productId;
@@ -205,13 +210,15 @@ void CallControl::EndCallOfRemovedDevice() {
     const int32_t callState = s.callState;
     // A call being set up or in progress is hung up. A call ringing in is left to ring in
     // Skype, where it can still be taken at the computer; only the telephone's part ends.
-    if (callState == CALL_GOING_OUT || callState == CALL_IN_PROGRESS) {
-        FormatCommand("SET CALL %s STATUS FINISHED", s.callId);
-        SendCommand();
-    }
+    char id[kCallIdSize];
+    std::memcpy(id, s.callId, kCallIdSize);
+    // Idle before the send, so that what Skype reports inside it is not undone.
     if (callState == CALL_RINGING_IN || callState == CALL_GOING_OUT ||
         callState == CALL_IN_PROGRESS)
         ReturnToIdle();
+    if (callState == CALL_GOING_OUT || callState == CALL_IN_PROGRESS) HangUp(id);
+    // A dial not yet reported has nobody to hear it either.
+    if (DialAwaitingAnswer()) s.hangUpOnArrival = 1;
 }
 
 bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {

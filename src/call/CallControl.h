@@ -50,6 +50,9 @@ class CallControl {
     // Loop pause with nothing to poll; 1 ms steps the loop yields deviceLock to a waiter.
     static constexpr unsigned kIdlePauseMs = kBenchSpin ? 0 : 20;
     static constexpr unsigned kStandAsideSteps = kBenchSpin ? 0 : 20;
+    // How long a dialled call waits for Skype to report the call it makes; a client answers in
+    // milliseconds, and one that never does must not keep the phone from dialling again.
+    static constexpr unsigned kDialAnswerWaitMs = 10000;
 
     // --- Device catalogue and opening (GUI thread) ------------------------------------------
     int OpenPhone();
@@ -120,7 +123,16 @@ class CallControl {
     void ReturnToIdle();
     // Turns away a call the phone cannot take ("SET CALL <id> STATUS FINISHED").
     void RejectCall(const char* id);
+    // Sends "SET CALL <id> STATUS FINISHED" and remembers the call as ended by us.
+    void HangUp(const char* id);
+    // The call among those Skype last told us of; null for a new one.
+    BridgeState::RecentCall* FindRecentCall(const char* id);
+    BridgeState::RecentCall& NoteCall(const char* id);
+    // Whether a "CALL" of ours still waits for the call it makes (expired waits are dropped).
+    bool DialAwaitingAnswer();
     void OnCallStatus(const char* id, const char* word);
+    // ROUTING or UNPLACED: a call being set up, ours or one placed at the computer.
+    void OnCallSetUp(const char* id, bool isNew);
     void OnErrorReply(const char* text);
     // A device removed during a Skype call: nobody can hear the call any more.
     void EndCallOfRemovedDevice();
@@ -129,6 +141,7 @@ class CallControl {
     void FormatCommand(const char* format, const char* argument);
     void PstnWatch();
     void PlaceCall();
+    void AnswerRingingCall();
     void StatusPoll();
     void StartPhoneThread();
     // Waits, at most maxMs through the clock, for the thread to end; joins it once it has.

@@ -2,6 +2,7 @@
 #include "call/CallControl.h"
 
 #include "call/PhoneAccess.h"
+#include "core/Clock.h"
 #include "playback/WaveAudio.h"
 
 #include <cassert>
@@ -69,6 +70,18 @@ bool ContainsNoCase(const char* text, const char* lowerWhat) {
     return false;
 }
 
+// The call named by the last command, "SET CALL <id> ...": an error reply answers that command.
+bool LastCommandNamesCall(const char* command, char (&id)[kCallIdSize]) {
+    static const char kSetCall[] = "SET CALL ";
+    if (std::strncmp(command, kSetCall, sizeof kSetCall - 1) != 0) return false;
+    const char* at = command + sizeof kSetCall - 1;
+    const size_t length = std::strcspn(at, " ");
+    if (length == 0 || length >= kCallIdSize) return false;
+    std::memcpy(id, at, length);
+    id[length] = '\0';
+    return true;
+}
+
 } // namespace
 
 void CallControl::FormatCommand(const char* format, const char* argument) {
@@ -105,21 +118,81 @@ void CallControl::RejectCall(const char* id) {
     // with the refusal inside our send, and that refusal must not end the call we are busy with.
     skype_.ReplyTrue();
     state_.busyRejected = 1;
+    HangUp(id);
+}
+
+void CallControl::HangUp(const char* id) {
+    NoteCall(id).hungUp = 1;
     FormatCommand("SET CALL %s STATUS FINISHED", id);
     SendCommand();
+}
+
+BridgeState::RecentCall* CallControl::FindRecentCall(const char* id) {
+    for (auto& call : state_.recentCalls)
+        if (call.id[0] != '\0' && std::strcmp(call.id, id) == 0) return &call;
+    return nullptr;
+}
+
+BridgeState::RecentCall& CallControl::NoteCall(const char* id) {
+    if (BridgeState::RecentCall* known = FindRecentCall(id)) return *known;
+    BridgeState::RecentCall& call = state_.recentCalls[state_.recentCallsNext++ % kRecentCallsKept];
+    std::snprintf(call.id, sizeof call.id, "%s", id);
+    call.hungUp = 0;
+    return call;
+}
+
+bool CallControl::DialAwaitingAnswer() {
+    BridgeState& s = state_;
+    if (s.dialPending != 0 && GetClock().NowMs() - s.dialSentMs > kDialAnswerWaitMs) {
+        s.dialPending = 0;
+        s.hangUpOnArrival = 0;
+    }
+    return s.dialPending != 0;
+}
+
+void CallControl::OnCallSetUp(const char* id, bool isNew) {
+    BridgeState& s = state_;
+    // Skype's answer to our "CALL" is the first new call being set up after it: the phone's own
+    // call, whatever else is going on.
+    const bool dialled = isNew && DialAwaitingAnswer();
+    const bool hangUpAtOnce = dialled && s.hangUpOnArrival != 0;
+    if (dialled) {
+        s.dialPending = 0;
+        s.hangUpOnArrival = 0;
+    }
+    if (s.pstnActive == 1) {
+        std::memcpy(s.otherCallId, id, kCallIdSize);
+        RejectCall(s.otherCallId);
+        return;
+    }
+    if (hangUpAtOnce) {
+        HangUp(id);
+        return;
+    }
+    // Placed at the computer while the telephone has a call of its own: not the telephone's.
+    if (!dialled && std::strcmp(id, s.callId) != 0 && s.callState != CALL_IDLE) return;
+    std::memcpy(s.callId, id, kCallIdSize);
+    s.callState = CALL_GOING_OUT;
 }
 
 void CallControl::OnCallStatus(const char* id, const char* word) {
     BridgeState& s = state_;
     auto is = [word](const char* status) { return std::strcmp(word, status) == 0; };
+    const bool end = IsEndStatus(word);
+    const bool isNew = FindRecentCall(id) == nullptr;
+    // A call we hung up or turned away stays ended, whatever Skype said of it before our
+    // FINISHED reached it.
+    if (NoteCall(id).hungUp != 0 && !end) return;
     // The call we last turned away, while that rejection stands: it never becomes the current
     // call, and its end (the client answers a reject with REFUSED) is not ours.
     const bool turnedAway = s.busyRejected == 1 && std::strcmp(id, s.otherCallId) == 0;
 
     if (is("RINGING") && s.callState != CALL_GOING_OUT) {
         if (s.callState == CALL_RINGING_IN || s.callState == CALL_IN_PROGRESS) {
+            // The call that rings or is in progress, said again, changes nothing.
+            if (std::strcmp(id, s.callId) == 0) return;
             std::memcpy(s.otherCallId, id, kCallIdSize);
-            if (std::strcmp(s.otherCallId, s.callId) != 0) RejectCall(s.otherCallId);
+            RejectCall(s.otherCallId);
             return;
         }
         if (s.pstnActive == 1) {
@@ -137,21 +210,19 @@ void CallControl::OnCallStatus(const char* id, const char* word) {
         s.callState = CALL_RINGING_IN;
     } else if (turnedAway) {
         return;
-    } else if (is("ROUTING")) {
-        if (s.pstnActive == 1) {
-            std::memcpy(s.otherCallId, id, kCallIdSize);
-            RejectCall(s.otherCallId);
-        } else {
-            std::memcpy(s.callId, id, kCallIdSize);
-            s.callState = CALL_GOING_OUT;
-        }
+    } else if (is("ROUTING") || is("UNPLACED")) {
+        // UNPLACED is a new call's first status: the call is ours to end from then on.
+        OnCallSetUp(id, isNew);
     } else if (is("INPROGRESS")) {
+        // Taken at the computer while the telephone is on the PSTN line or has a call of its own.
+        if (s.pstnActive == 1) return;
+        if (std::strcmp(id, s.callId) != 0 && s.callState != CALL_IDLE) return;
         std::memcpy(s.callId, id, kCallIdSize);
         StopRinging();
         s.callState = CALL_IN_PROGRESS;
         window_.KillTimer(TIMER_STATUS_POLL);
         window_.ArmTimer(TIMER_CALL_ANIMATION, kAnimationMs);
-    } else if (IsEndStatus(word) && std::strcmp(id, s.callId) == 0) {
+    } else if (end && std::strcmp(id, s.callId) == 0) {
         // Another call's end leaves ours alone.
         if (is("REFUSED") && s.callState == CALL_IDLE) return;
         ReturnToIdle();
@@ -160,9 +231,23 @@ void CallControl::OnCallStatus(const char* id, const char* word) {
 
 void CallControl::OnErrorReply(const char* text) {
     BridgeState& s = state_;
+    // Skype turned our dial down: there will be no call to wait for. (A denial is answered by
+    // the resend, and an unknown call id answers a command about a call, never a dial.)
+    if (s.dialPending != 0 && !ContainsNoCase(text, "access denied") &&
+        !ContainsNoCase(text, "invalid call id")) {
+        s.dialPending = 0;
+        s.hangUpOnArrival = 0;
+    }
     if (ContainsNoCase(text, "call error") || ContainsNoCase(text, "invalid call id") ||
         ContainsNoCase(text, "invalid user handle")) {
         if (std::strstr(text, "ERROR 101") != nullptr) return;
+        // The answer to turning away another call (one that had ended meanwhile): nothing of
+        // the telephone's.
+        char named[kCallIdSize];
+        if (LastCommandNamesCall(s.commandText, named) && std::strcmp(named, s.callId) != 0) {
+            skype_.ReplyTrue();
+            return;
+        }
         skype_.ReplyTrue();
         ReturnToIdle();
         // A dial tone still on the player would be left open underneath the prompt.

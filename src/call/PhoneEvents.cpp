@@ -204,9 +204,13 @@ void CallControl::PlaceCall() {
         PlaySpeedDialPlayback(window_, s, s.dialed);
     }
     FormatCommand("CALL %s", s.dialed);
-    SendCommand();
     s.dialedLen = 0;
     std::memset(s.dialed, 0, sizeof s.dialed);
+    // Before the send: Skype may report the new call inside it.
+    s.dialPending = 1;
+    s.dialSentMs = GetClock().NowMs();
+    s.hangUpOnArrival = 0;
+    SendCommand();
 }
 
 void CallControl::OnPhoneKey(uint8_t key) {
@@ -229,9 +233,7 @@ void CallControl::OnPhoneKey(uint8_t key) {
     } else if (key == kKeyStar) {
         if (s.offHook != 1) return;
         if (s.callState == CALL_RINGING_IN) {
-            FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
-            SendCommand();
-            s.callState = CALL_IN_PROGRESS;
+            AnswerRingingCall();
         } else {
             append('*');
         }
@@ -243,7 +245,14 @@ void CallControl::OnPhoneKey(uint8_t key) {
             WithPhone([](PhoneDevice& p) { p.SetLineMode(kLinePstn); });
             Pause(kLineSwitchPauseMs);
         } else if (s.callState == CALL_IDLE && s.dialed[0] != '\0') {
-            PlaceCall();
+            // One dialled call at a time: until Skype reports it, its answer could not be told
+            // from a second one's. The number typed meanwhile is dropped.
+            if (DialAwaitingAnswer()) {
+                s.dialedLen = 0;
+                std::memset(s.dialed, 0, sizeof s.dialed);
+            } else {
+                PlaceCall();
+            }
         }
     } else if (key == kKeyOffHook) {
         OnPhoneOffHook();
@@ -261,9 +270,7 @@ void CallControl::OnPhoneOffHook() {
     StopRinging();
     const int32_t state = s.callState;
     if (state == CALL_RINGING_IN) {
-        FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
-        SendCommand();
-        s.callState = CALL_IN_PROGRESS;
+        AnswerRingingCall();
     } else if (state != CALL_GOING_OUT && state != CALL_IN_PROGRESS) {
         s.playerIdle = 0;
         promptPlayer.Open("tone.wav");
@@ -276,17 +283,34 @@ void CallControl::OnPhoneOnHook() {
     BridgeState& s = state_;
     EndDialTone(s);
     const int32_t state = s.callState;
-    if (state == CALL_IN_PROGRESS || state == CALL_GOING_OUT ||
-        (state == CALL_RINGING_IN && s.offHook == 1)) {
-        FormatCommand("SET CALL %s STATUS FINISHED", s.callId);
-        SendCommand();
-    }
+    // A call already hung up gets no second FINISHED (the receiver down twice while on hook).
+    const BridgeState::RecentCall* known = FindRecentCall(s.callId);
+    const bool hangUp = (state == CALL_IN_PROGRESS || state == CALL_GOING_OUT ||
+                         (state == CALL_RINGING_IN && s.offHook == 1)) &&
+                        (known == nullptr || known->hungUp == 0);
+    char id[kCallIdSize];
+    std::memcpy(id, s.callId, kCallIdSize);
+    // The telephone is idle before the send: a call that Skype reports ringing inside it must
+    // ring, not be reset to idle afterwards.
     if (s.offHook != 0) {
         s.dialedLen = 0;
         s.callState = CALL_IDLE;
         s.offHook = 0;
         std::memset(s.dialed, 0, sizeof s.dialed);
+        // Our dial is not known yet: it goes nowhere once it is.
+        if (DialAwaitingAnswer()) s.hangUpOnArrival = 1;
     }
+    if (hangUp) HangUp(id);
+}
+
+void CallControl::AnswerRingingCall() {
+    BridgeState& s = state_;
+    FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
+    // Before the send: the caller may give up inside it, and that end must stand.
+    s.callState = CALL_IN_PROGRESS;
+    // A dial not yet reported is given up for the call answered instead.
+    if (DialAwaitingAnswer()) s.hangUpOnArrival = 1;
+    SendCommand();
 }
 
 void CallControl::OnPstnRingNotify() {

@@ -85,6 +85,7 @@ struct SkypeCall {
     bool endDelivered = false; // we have been told it ended
     bool answeredByUs = false;
     bool placedByUs = false;
+    bool placedAtComputer = false;
     int finishes = 0;       // our FINISHED commands for it that Skype took
     int finishAttempts = 0; // ours sent for it, taken or denied (a resend is the same one)
 };
@@ -284,6 +285,16 @@ class World final : public SkypeCommands {
     void DeliverAll();
     void SkypeEvent();
     std::string deniedText; // the command Skype just denied, which we may resend once
+    // Our last "CALL" until Skype's answer reaches us. The answer names no command: Kestrel
+    // takes the first new call being set up after it for the phone's. A call placed at the
+    // computer in the same few milliseconds could not be told from it, so the model places
+    // none while a dial waits, and lets every call placed at the computer reach us before the
+    // hash key does (which takes a person far longer than a notification takes).
+    bool dialOutstanding = false;
+    std::string dialId; // the call Skype made for it ("" if it answered with an error)
+    uint64_t dialAt = 0;
+    void AnswerReached(const std::string& text);
+    void ReportComputerCalls();
 
     // Steps.
     void Step();
@@ -368,8 +379,32 @@ std::vector<std::string> World::LiveIds() const {
     return ids;
 }
 
+void World::AnswerReached(const std::string& text) {
+    if (!dialOutstanding) return;
+    // Kestrel stops waiting for an answer after a while; a call made for a dial that late is
+    // one it has no reason to take for the phone's.
+    if (clock.NowMs() - dialAt > CallControl::kDialAnswerWaitMs) {
+        dialOutstanding = false;
+        if (!dialId.empty()) calls[dialId].placedByUs = false;
+        return;
+    }
+    for (const char* error : kCallErrors)
+        if (text == error) dialOutstanding = false;
+    if (!dialId.empty() && text == "CALL " + dialId + " STATUS UNPLACED") dialOutstanding = false;
+    if (!dialId.empty() && text == "CALL " + dialId + " STATUS ROUTING") dialOutstanding = false;
+}
+
+void World::ReportComputerCalls() {
+    for (const auto& [id, call] : calls)
+        if (call.placedAtComputer && !call.announced) {
+            DeliverAll();
+            return;
+        }
+}
+
 void World::Deliver(const std::string& text) {
     Trace("  skype -> \"%s\"", text.c_str());
+    AnswerReached(text);
     // What we are told of a call.
     char id[16] = {};
     char word[32] = {};
@@ -401,8 +436,10 @@ void World::SkypeEvent() {
         break;
     }
     case 1: { // someone places a call at the computer
+        if (dialOutstanding) break;
         const std::string id = NewCall(Phase::Outgoing);
         if (id.empty()) break;
+        calls[id].placedAtComputer = true;
         if (what & 8) outbox.push_back("CALL " + id + " STATUS UNPLACED");
         outbox.push_back("CALL " + id + " STATUS ROUTING");
         break;
@@ -505,6 +542,10 @@ void World::SendSkypeCommand() {
             !target.empty() && target.find_first_not_of("+0123456789") == std::string::npos;
         const uint8_t how = in.Byte();
         const std::string newId = !callable || how % 4 == 3 ? "" : NewCall(Phase::Outgoing);
+        // (A denied "CALL" made nothing; its resend is the one Skype takes.)
+        dialOutstanding = true;
+        dialId = newId;
+        if (!resend) dialAt = clock.NowMs();
         if (newId.empty()) {
             outbox.push_back(kCallErrors[(how >> 2) % (sizeof kCallErrors / sizeof *kCallErrors)]);
         } else {
@@ -565,6 +606,7 @@ void World::DispatchPosted() {
     }
     const uint8_t key = static_cast<uint8_t>(p.key);
     Trace("  gui: key %s (state %d)", KeyName(key).c_str(), static_cast<int>(state.callState));
+    if (key == kKeyHash) ReportComputerCalls();
     if (key != kKeyOnHook) {
         cc->OnWindowMessage(WMU_PHONE_KEY, PHONE_KEY_EVENT, static_cast<intptr_t>(p.key));
         return;

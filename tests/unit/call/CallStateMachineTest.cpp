@@ -129,6 +129,17 @@ void TurnedAway(Bench& b) {
     b.state.busyRejected = 1;
     std::strcpy(b.state.otherCallId, "23");
 }
+// A "CALL" of ours waits for Skype to report the call it makes.
+void DialSent(Bench& b) {
+    b.state.dialPending = 1;
+    b.state.dialSentMs = GetClock().NowMs();
+}
+// Call 23 was hung up by us a moment ago.
+void HungUp23(Bench& b) {
+    std::strcpy(b.state.recentCalls[0].id, "23");
+    b.state.recentCalls[0].hungUp = 1;
+    b.state.recentCallsNext = 1;
+}
 void LiftedNotRinging(Bench& b) {
     b.state.offHook = 1;
     b.state.ringing = 0;
@@ -159,12 +170,55 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
          false,
          {To(2).Ring(1).Win("arm3:3000").Id("17"), Same(), Same(), Same(),
           Same().Busy(1).Sky(kReject17), Same().Busy(1).Sky(kReject17)}},
+        // A call set up at the computer becomes the telephone's only while the telephone has
+        // none of its own; the answer to the phone's own dial always does.
         {"ROUTING",
          Nothing,
          Note("CALL 23 STATUS ROUTING"),
          false,
+         {To(3).Id("23"), Same().Id("17"), Same().Id("17"), Same().Id("17"),
+          Same().Busy(1).Sky(kReject23).Id("17"), Same().Busy(1).Sky(kReject23).Id("17")}},
+        {"UNPLACED",
+         Nothing,
+         Note("CALL 23 STATUS UNPLACED"),
+         false,
+         {To(3).Id("23"), Same().Id("17"), Same().Id("17"), Same().Id("17"),
+          Same().Busy(1).Sky(kReject23).Id("17"), Same().Busy(1).Sky(kReject23).Id("17")}},
+        {"ROUTING, id = callId",
+         Nothing,
+         Note("CALL 17 STATUS ROUTING"),
+         false,
+         {To(3), To(3), To(3), To(3), Same().Busy(1).Sky(kReject17), Same().Busy(1).Sky(kReject17)}},
+        {"ROUTING answering our dial",
+         DialSent,
+         Note("CALL 23 STATUS ROUTING"),
+         false,
          {To(3).Id("23"), To(3).Id("23"), To(3).Id("23"), To(3).Id("23"),
           Same().Busy(1).Sky(kReject23).Id("17"), Same().Busy(1).Sky(kReject23).Id("17")}},
+        // The receiver went down before Skype reported the dialled call: it goes nowhere.
+        {"ROUTING answering a dial the receiver gave up",
+         [](Bench& b) {
+             DialSent(b);
+             b.state.hangUpOnArrival = 1;
+         },
+         Note("CALL 23 STATUS ROUTING"),
+         false,
+         {Same().Sky("send:SET CALL 23 STATUS FINISHED"),
+          Same().Sky("send:SET CALL 23 STATUS FINISHED"),
+          Same().Sky("send:SET CALL 23 STATUS FINISHED"),
+          Same().Sky("send:SET CALL 23 STATUS FINISHED"), Same().Busy(1).Sky(kReject23),
+          Same().Busy(1).Sky(kReject23)}},
+        // A status Skype sent before our FINISHED reached it brings nothing back.
+        {"RINGING of a call we hung up",
+         HungUp23,
+         Note("CALL 23 STATUS RINGING"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
+        {"INPROGRESS of a call we hung up",
+         HungUp23,
+         Note("CALL 23 STATUS INPROGRESS"),
+         false,
+         {Same(), Same(), Same(), Same(), Same(), Same()}},
         // A call turned away as busy never becomes the current call: none of its statuses move
         // anything, while the current call's own refusal still ends it.
         {"REFUSED of a rejected call",
@@ -194,15 +248,20 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
          {Same(), To(0).Busy(0).Ring(0).Win(kRingStopEnd).Ph("ring0"), To(0).Busy(0).Win(kEnd),
           To(0).Busy(0).Win(kEnd), To(0).Pstn(1).Busy(0).Win(kEnd),
           To(0).Pstn(1).Busy(0).Win(kEnd)}},
+        // Another call taken at the computer is not the telephone's while the telephone has a
+        // call of its own or is on the PSTN line.
         {"INPROGRESS",
          Nothing,
          Note("CALL 23 STATUS INPROGRESS"),
          false,
-         {To(4).Win("kill6 arm9:500").Id("23"),
-          To(4).Ring(0).Win("kill3 kill4 kill6 arm9:500").Ph("ring0").Id("23"),
-          To(4).Win("kill6 arm9:500").Id("23"), To(4).Win("kill6 arm9:500").Id("23"),
-          To(4).Pstn(1).Win("kill6 arm9:500").Id("23"),
-          To(4).Pstn(1).Win("kill6 arm9:500").Id("23")}},
+         {To(4).Win("kill6 arm9:500").Id("23"), Same().Id("17"), Same().Id("17"), Same().Id("17"),
+          Same().Id("17"), Same().Id("17")}},
+        {"INPROGRESS, id = callId",
+         Nothing,
+         Note("CALL 17 STATUS INPROGRESS"),
+         false,
+         {To(4).Win("kill6 arm9:500"), To(4).Ring(0).Win("kill3 kill4 kill6 arm9:500").Ph("ring0"),
+          To(4).Win("kill6 arm9:500"), To(4).Win("kill6 arm9:500"), Same(), Same()}},
         {"call error",
          Nothing,
          Note("ERROR 11 Invalid call id"),
@@ -213,6 +272,13 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
           To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
           To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
           To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav")}},
+        // The answer to turning away another call that had just ended.
+        {"call error answering a command about another call",
+         [](Bench& b) { std::strcpy(b.state.commandText, "SET CALL 23 STATUS FINISHED"); },
+         Note("ERROR 11 Invalid call id"),
+         false,
+         {Same().Sky("reply"), Same().Sky("reply"), Same().Sky("reply"), Same().Sky("reply"),
+          Same().Sky("reply"), Same().Sky("reply")}},
         {"call error with ERROR 101",
          Nothing,
          Note("ERROR 101 call error"),

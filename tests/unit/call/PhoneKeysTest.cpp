@@ -39,6 +39,7 @@ TEST_F(PhoneKeysTest, HashPlacesTheCallForWhatWasDialled) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
         mci.calls.clear();
+        state.dialPending = 0; // Skype answered the last case's dial
         for (int slot = 1; slot <= 20; ++slot)
             window.SetSlot(slot, "");
         // Every slot the number could name holds the name; only the right one may be played.

@@ -288,9 +288,11 @@ TEST_F(ThreadStressTest, UnplugDuringAPass) {
                                       // hears of the removal, 3 after the release and a resume
         const int passesBefore = passes;
         ASSERT_TRUE(Eventually([&] { return passes > passesBefore + 2; }));
-        if (call == 1) cc->OnSkypeNotification("CALL 41 STATUS INPROGRESS");
+        // A new call each round: one that was hung up stays ended.
+        const std::string id = std::to_string(100 + round);
+        if (call == 1) cc->OnSkypeNotification(("CALL " + id + " STATUS INPROGRESS").c_str());
         if (call == 2) {
-            cc->OnSkypeNotification("CALL 42 STATUS RINGING");
+            cc->OnSkypeNotification(("CALL " + id + " STATUS RINGING").c_str());
             cc->OnTimer(TIMER_RING_OFF);
         }
         skype.Take();
@@ -309,7 +311,7 @@ TEST_F(ThreadStressTest, UnplugDuringAPass) {
 
         if (replug == 2) lab.Plug(); // both posts wait in the queue, the removal first
         DeliverPosts();
-        EXPECT_EQ(skype.Take(), call == 1 ? "send:SET CALL 41 STATUS FINISHED" : "");
+        EXPECT_EQ(skype.Take(), call == 1 ? "send:SET CALL " + id + " STATUS FINISHED" : "");
         EXPECT_EQ(state.callState.load(), CALL_IDLE);
         EXPECT_EQ(state.ringing.load(), 0);
         if (replug != 1) {
