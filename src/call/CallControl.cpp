@@ -118,8 +118,13 @@ int CallControl::OpenPhone() {
 
     // The state starts idle below. A call that rang meanwhile must not leave its cadence running
     // (it would ring the new phone), and one answered or placed since the removal (by a key
-    // still queued then) has nobody on it: Skype must not keep it up.
-    EndCallOfRemovedDevice();
+    // still queued then) has nobody on it: Skype must not keep it up. It is hung up once the
+    // state is reset, so that what Skype reports inside that send is not reset with it.
+    const int32_t stateBefore = state_.callState;
+    const bool hangUpPhoneless = stateBefore == CALL_GOING_OUT || stateBefore == CALL_IN_PROGRESS;
+    char phonelessCall[kCallIdSize];
+    std::memcpy(phonelessCall, state_.callId, kCallIdSize);
+    if (hangUpPhoneless || stateBefore == CALL_RINGING_IN) ReturnToIdle();
 
     int productId = 0;
     DevOpen(&productId);
@@ -175,6 +180,8 @@ int CallControl::OpenPhone() {
     state_.callState = CALL_IDLE;
     state_.pstnActive = 0;
     std::memset(state_.dialed, 0, sizeof state_.dialed);
+
+    if (hangUpPhoneless) HangUp(phonelessCall);
 
     const int opened = m_pPhone.load() != nullptr ? 1 : 0;
     // Last, and without the lock (the phone event thread must not wait on it for as long as

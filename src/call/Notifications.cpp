@@ -231,20 +231,27 @@ void CallControl::OnCallStatus(const char* id, const char* word) {
 
 void CallControl::OnErrorReply(const char* text) {
     BridgeState& s = state_;
+    const bool unknownCall = ContainsNoCase(text, "invalid call id");
     // Skype turned our dial down: there will be no call to wait for. (A denial is answered by
     // the resend, and an unknown call id answers a command about a call, never a dial.)
-    if (s.dialPending != 0 && !ContainsNoCase(text, "access denied") &&
-        !ContainsNoCase(text, "invalid call id")) {
+    bool dialTurnedDown = false;
+    if (s.dialPending != 0 && !ContainsNoCase(text, "access denied") && !unknownCall) {
         s.dialPending = 0;
         s.hangUpOnArrival = 0;
+        dialTurnedDown = true;
     }
-    if (ContainsNoCase(text, "call error") || ContainsNoCase(text, "invalid call id") ||
+    if (ContainsNoCase(text, "call error") || unknownCall ||
         ContainsNoCase(text, "invalid user handle")) {
         if (std::strstr(text, "ERROR 101") != nullptr) return;
-        // The answer to turning away another call (one that had ended meanwhile): nothing of
-        // the telephone's.
+        // An error names no command. What it cannot be about leaves the telephone alone: a dial
+        // the telephone gave up for a call it answered; a call that Skype reported and has not
+        // ended (a call that ended was reported ended first); the rejection of another call.
         char named[kCallIdSize];
-        if (LastCommandNamesCall(s.commandText, named) && std::strcmp(named, s.callId) != 0) {
+        const int32_t callState = s.callState;
+        const bool callReported = callState == CALL_RINGING_IN || callState == CALL_GOING_OUT ||
+                                  callState == CALL_IN_PROGRESS;
+        if ((dialTurnedDown && callState != CALL_IDLE) || (unknownCall && callReported) ||
+            (LastCommandNamesCall(s.commandText, named) && std::strcmp(named, s.callId) != 0)) {
             skype_.ReplyTrue();
             return;
         }

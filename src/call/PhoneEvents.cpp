@@ -305,6 +305,9 @@ void CallControl::OnPhoneOnHook() {
 
 void CallControl::AnswerRingingCall() {
     BridgeState& s = state_;
+    // The bell is off whenever the receiver is up; a cadence that started before the phone's
+    // hook state was known must end with the answer all the same.
+    StopRinging();
     FormatCommand("SET CALL %s STATUS INPROGRESS", s.callId);
     // Before the send: the caller may give up inside it, and that end must stand.
     s.callState = CALL_IN_PROGRESS;

@@ -264,12 +264,22 @@ TEST_F(CallStateMachineTest, EveryEventInEveryState) {
           To(4).Win("kill6 arm9:500"), To(4).Win("kill6 arm9:500"), Same(), Same()}},
         {"call error",
          Nothing,
-         Note("ERROR 11 Invalid call id"),
+         Note("ERROR 71 call error"),
          false,
          {To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
           To(0).Busy(0).Ring(0).Sky("reply").Win(kRingStopEnd).Ph("ring0").Pr("error.wav"),
           To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
           To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
+          To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav")}},
+        // A call Skype reported and has not ended is no unknown call: the error answers an
+        // earlier command.
+        {"invalid call id",
+         Nothing,
+         Note("ERROR 11 Invalid call id"),
+         false,
+         {To(0).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"), Same().Sky("reply"),
+          Same().Sky("reply"), Same().Sky("reply"),
           To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav"),
           To(0).Pstn(1).Busy(0).Sky("reply").Win(kEnd).Pr("error.wav")}},
         // The answer to turning away another call that had just ended.
