@@ -295,6 +295,7 @@ class World final : public SkypeCommands {
     uint64_t dialAt = 0;
     void AnswerReached(const std::string& text);
     void ReportComputerCalls();
+    void AnswerDialBefore(uint64_t time);
 
     // Steps.
     void Step();
@@ -664,11 +665,19 @@ void World::FireDue(uint64_t until) {
         for (const auto& [id, due] : window.armed)
             if (due <= until && (next == 0 || due < when)) next = id, when = due;
         if (next == 0) break;
+        AnswerDialBefore(when);
         if (when > clock.NowMs()) clock.Advance(when - clock.NowMs());
         FireTimer(next);
         CheckInvariants();
     }
+    AnswerDialBefore(until);
     if (until > clock.NowMs()) clock.Advance(until - clock.NowMs());
+}
+
+void World::AnswerDialBefore(uint64_t time) {
+    // A client answers in milliseconds: whatever it had to say reaches us before Kestrel stops
+    // waiting for a dial's answer.
+    if (dialOutstanding && time > dialAt + CallControl::kDialAnswerWaitMs) DeliverAll();
 }
 
 void World::OpenedCheck(bool hadPhone) {
