@@ -210,6 +210,9 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             if (!ValidName(s.text))
                 return c.Fail("'" + s.text + "' cannot name an instance (use a-z, 0-9, _ -)");
         }
+        if (c.Accept("from")) {
+            if (!c.Expect("shortcut") || !c.Quoted(&s.text2, "the shortcut's path")) return false;
+        }
         m_names.insert(s.text);
     } else if (c.Accept("skype")) {
         if (c.Accept("ring")) {

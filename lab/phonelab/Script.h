@@ -14,6 +14,8 @@
 //   skype attach <status>            an attach message now, to the last discovering client
 //   deny <n>                         answer the next n commands with 0
 //   start kestrel [as <name>]        Kestrel.exe of the current directory
+//   start kestrel [as <name>] from shortcut "<file.lnk>"   as Explorer starts the shortcut
+//                                    (environment strings like %APPDATA% expanded)
 //   expect discovery within <d>      expect ready within <d>
 //       (ready: attached with status 0, then a status poll since then and since the log mark)
 //   skype ring <id> from <user>      skype status <id> <STATUS>     skype send "<text>"
@@ -63,7 +65,7 @@ enum class StepKind {
     Attach,           // numbers = statuses for successive discoveries
     SkypeAttach,      // number = status, sent at once to the last client that discovered
     Deny,             // number = how many commands to answer with 0
-    Start,            // text = instance name
+    Start,            // text = instance name, text2 = shortcut (or empty)
     ExpectDiscovery,  // ms
     ExpectReady,      // ms
     SkypeSend,        // text = raw notification

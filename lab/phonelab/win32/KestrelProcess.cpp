@@ -1,6 +1,9 @@
 #include "KestrelProcess.h"
 
 #include "Output.h"
+#include "Shortcut.h"
+
+#include <tlhelp32.h>
 
 #include <algorithm>
 
@@ -12,28 +15,89 @@ KestrelProcesses::~KestrelProcesses() {
         CloseHandle(k.process);
 }
 
-bool KestrelProcesses::Start(const std::string& name, std::string* error) {
-    char dir[MAX_PATH] = "";
-    const DWORD len = GetCurrentDirectoryA(sizeof dir, dir);
-    if (len == 0 || len >= sizeof dir) {
-        *error = "cannot read the current directory";
-        return false;
+namespace {
+
+std::string g_program;
+
+bool IsKestrelExe(const std::string& path) {
+    const size_t at = path.find_last_of("/\\");
+    return lstrcmpiA(path.substr(at == std::string::npos ? 0 : at + 1).c_str(), "Kestrel.exe") == 0;
+}
+
+// The Kestrel.exe that process parent started, opened; null if there is none.
+HANDLE OpenKestrelChild(DWORD parent, DWORD* pid) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return nullptr;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    HANDLE found = nullptr;
+    for (BOOL more = Process32First(snap, &entry); more && !found;
+         more = Process32Next(snap, &entry)) {
+        if (entry.th32ParentProcessID != parent || !IsKestrelExe(entry.szExeFile)) continue;
+        found = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                            entry.th32ProcessID);
+        *pid = entry.th32ProcessID;
     }
-    std::string exe = std::string(dir) + "\\Kestrel.exe";
+    CloseHandle(snap);
+    return found;
+}
+
+} // namespace
+
+void SetKestrelProgram(const std::string& exe) {
+    g_program = exe;
+}
+
+bool KestrelProcesses::Start(const std::string& name, const std::string& shortcut,
+                             std::string* error) {
+    std::string exe = g_program, arguments, folder;
+    if (!shortcut.empty()) {
+        ShortcutView view;
+        if (!ReadShortcut(shortcut, &view, error)) return false;
+        Say("  shortcut " + shortcut + ": target \"" + view.target + "\" " + view.arguments +
+            ", working folder \"" + view.folderRaw + "\" (" + view.folder + ")");
+        exe = view.target;
+        arguments = view.arguments;
+        folder = view.folder;
+    } else if (exe.empty()) {
+        char dir[MAX_PATH] = "";
+        const DWORD len = GetCurrentDirectoryA(sizeof dir, dir);
+        if (len == 0 || len >= sizeof dir) {
+            *error = "cannot read the current directory";
+            return false;
+        }
+        exe = std::string(dir) + "\\Kestrel.exe";
+    }
     if (GetFileAttributesA(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        *error = "no Kestrel.exe in " + std::string(dir);
+        *error = "no " + exe;
         return false;
     }
-    std::string commandLine = "\"" + exe + "\"";
+    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
         *error = "CreateProcess failed (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     CloseHandle(pi.hThread);
+    if (!IsKestrelExe(exe)) {
+        // A launcher: it ends once it has started Kestrel.exe.
+        DWORD code = 0;
+        const bool ended = PumpUntilEvent(pi.hProcess, 10000);
+        GetExitCodeProcess(pi.hProcess, &code);
+        HANDLE child =
+            ended && code == 0 ? OpenKestrelChild(pi.dwProcessId, &pi.dwProcessId) : nullptr;
+        CloseHandle(pi.hProcess);
+        if (!child) {
+            *error = !ended      ? exe + " did not end within 10 s"
+                     : code != 0 ? exe + " ended with code " + std::to_string(code)
+                                 : exe + " started no Kestrel.exe";
+            return false;
+        }
+        pi.hProcess = child;
+    }
     KestrelInstance k;
     k.name = name;
     k.process = pi.hProcess;

@@ -18,8 +18,11 @@ class KestrelProcesses {
     KestrelProcesses& operator=(const KestrelProcesses&) = delete;
     ~KestrelProcesses();
 
-    // Starts Kestrel.exe of the current directory with phonelab's environment.
-    bool Start(const std::string& name, std::string* error);
+    // Starts Kestrel.exe of the current directory (or the one SetKestrelProgram names) with
+    // phonelab's environment. Given a shortcut, starts what it targets in its working folder,
+    // as Explorer would; a launcher that starts Kestrel.exe and ends is followed to that
+    // Kestrel.exe.
+    bool Start(const std::string& name, const std::string& shortcut, std::string* error);
     // The last instance started under this name, or null.
     KestrelInstance* Find(const std::string& name);
     // Whether it still runs; otherwise *exitCode holds its exit code.
@@ -33,6 +36,10 @@ class KestrelProcesses {
   private:
     std::vector<KestrelInstance> m_instances;
 };
+
+// The Kestrel.exe that "start kestrel" runs without a shortcut (default: the current
+// directory's).
+void SetKestrelProgram(const std::string& exe);
 
 extern const char kMainTitle[];
 

@@ -3,8 +3,12 @@
 //   phonelab.exe --scenario file.scn [--transcript]   run a script; exit 0, or 1 at the first
 //                                                     failure with a report
 //   phonelab.exe --check file.scn                     parse only
-//   phonelab.exe [--transcript]                       read steps from stdin, one per line
+//   phonelab.exe [--transcript] [--no-start]          the console: starts Kestrel, then
+//                                                     reads steps from stdin (Console.h)
+//   --kestrel <Kestrel.exe>   the program "start kestrel" runs (default: the current folder's)
 #include "../Script.h"
+#include "Console.h"
+#include "KestrelProcess.h"
 #include "Output.h"
 #include "Runner.h"
 
@@ -69,98 +73,18 @@ int RunScenario(const std::string& path, bool transcript) {
     return 0;
 }
 
-// Lines typed by the person, read on a thread of their own so the main thread keeps answering
-// Kestrel's messages while nobody types.
-class StdinLines {
-  public:
-    StdinLines() : m_ready(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        std::thread([this] {
-            std::string line;
-            bool more = true;
-            while (more) {
-                more = static_cast<bool>(std::getline(std::cin, line));
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (more)
-                    m_lines.push_back(line);
-                else
-                    m_eof = true;
-                SetEvent(m_ready);
-            }
-        }).detach();
-    }
-    HANDLE Event() const { return m_ready; }
-    // Takes the next line; false when none is waiting (*eof tells whether more can come).
-    bool Take(std::string* line, bool* eof) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        *eof = m_eof && m_lines.empty();
-        if (m_lines.empty()) {
-            ResetEvent(m_ready);
-            return false;
-        }
-        *line = m_lines.front();
-        m_lines.pop_front();
-        return true;
-    }
-
-  private:
-    HANDLE m_ready;
-    std::mutex m_mutex;
-    std::deque<std::string> m_lines;
-    bool m_eof = false;
-};
-
-int RunConsole(bool transcript) {
-    Runner runner(transcript);
-    std::string error;
-    if (!runner.Init(&error)) {
-        std::printf("phonelab: %s\n", error.c_str());
-        return kUsage;
-    }
-    std::printf("phonelab: the Skype stand-in is up. Type steps, e.g. \"start kestrel\", "
-                "\"expect ready within 10s\", \"skype ring 17 from alice\"; Ctrl+Z or Ctrl+D "
-                "ends.\n");
-    std::fflush(stdout);
-    StdinLines input;
-    ScriptParser parser;
-    int lineNo = 0;
-    for (;;) {
-        std::string line;
-        bool eof = false;
-        if (!input.Take(&line, &eof)) {
-            if (eof) break;
-            PumpUntilEvent(input.Event(), 1000);
-            continue;
-        }
-        ++lineNo;
-        Step step;
-        bool empty = false;
-        if (!parser.ParseLine(line, lineNo, &step, &empty, &error)) {
-            std::printf("?? %s\n", error.c_str());
-            std::fflush(stdout);
-            continue;
-        }
-        if (empty) continue;
-        std::string expected, seen;
-        if (runner.Run(step, &expected, &seen))
-            Say("ok");
-        else
-            runner.PrintReport("line " + std::to_string(lineNo), step, expected, seen);
-    }
-    runner.Cleanup();
-    return 0;
-}
-
 void Usage() {
     std::fprintf(stderr, "usage: phonelab.exe --scenario <file.scn> [--transcript]\n"
                          "       phonelab.exe --check <file.scn>\n"
-                         "       phonelab.exe [--transcript]   (steps from stdin)\n");
+                         "       phonelab.exe [--transcript] [--no-start]   (the console)\n"
+                         "       --kestrel <Kestrel.exe>   the program that start kestrel runs\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::string scenario, check;
-    bool transcript = false;
+    bool transcript = false, start = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--scenario" && i + 1 < argc) {
@@ -169,6 +93,10 @@ int main(int argc, char** argv) {
             check = argv[++i];
         } else if (arg == "--transcript") {
             transcript = true;
+        } else if (arg == "--no-start") {
+            start = false;
+        } else if (arg == "--kestrel" && i + 1 < argc) {
+            SetKestrelProgram(argv[++i]);
         } else {
             Usage();
             return kUsage;
@@ -189,5 +117,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!scenario.empty()) return RunScenario(scenario, transcript);
-    return RunConsole(transcript);
+    return RunConsole(transcript, start);
 }

@@ -210,7 +210,7 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
                 *seen = "pid " + std::to_string(k->pid) + " still runs";
                 return false;
             }
-        if (!m_kestrels.Start(step.text, &error)) {
+        if (!m_kestrels.Start(step.text, step.text2, &error)) {
             *expected = "Kestrel.exe started";
             *seen = error;
             return false;
