@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 #include "callerid/CallerIdStandard.h"
 
@@ -16,8 +17,8 @@ namespace fs = std::filesystem;
 class CallerIdSettings : public testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("callerid-settings-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        // Per process: the native and sanitizer builds may run at once.
+        dir_ = fs::temp_directory_path() / ("callerid-settings-" + std::to_string(getpid()));
         fs::create_directories(dir_);
         path_ = (dir_ / kCallerIdSettingsFile).string();
     }
