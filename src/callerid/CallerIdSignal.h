@@ -24,11 +24,12 @@ constexpr unsigned kCallerIdSampleRate = 8000;
 //   (well above the 40 ms a DTMF receiver must accept, so older sets catch every digit), then
 //   300 ms quiet before the first ring.
 
-// Levels, in dBm0 per tone (a sine of +3.14 dBm0 is digital full scale). FSK at -10 dBm0 is
-// about -12 dBV on the line when the adapter's path has no gain of its own: mid-way in what
-// receivers of both FSK standards take (roughly -1..-32 dBm and -8..-40 dBV), with room either
-// way for a long line or a hot codec. The alert tones match it. DTMF as a telephone sends
-// it: the high group 2 dB above the low one, the pair's peak 5 dB below full scale.
+// Levels, in dBm0 per tone (a sine of +3.14 dBm0 is digital full scale). An exchange sends
+// Bell 202 caller ID at -13.5 dBm and receivers take it well below that after a long loop; FSK
+// at -10 dBm0 lands near that level after the few dB of loss a line chip's receive path
+// usually has, with room either way. V.23 and the alert tones use the same level. DTMF as a
+// telephone sends it: the high group 2 dB above the low one, the pair's peak 5 dB below full
+// scale.
 constexpr double kFskLevelDbm0 = -10.0;
 constexpr double kAlertLevelDbm0 = -10.0;
 constexpr double kDtmfLowLevelDbm0 = -9.0;
