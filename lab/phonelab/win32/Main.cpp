@@ -14,6 +14,7 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -37,14 +38,15 @@ std::string BaseName(const std::string& path) {
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-int RunScenario(const std::string& path, bool transcript) {
+int RunScenario(const std::string& path, const std::map<std::string, long>& presets,
+                bool transcript) {
     std::string content, error;
     if (!ReadFile(path, &content)) {
         std::fprintf(stderr, "phonelab: cannot read %s\n", path.c_str());
         return kUsage;
     }
     std::vector<Step> steps;
-    if (!ParseScript(content, &steps, &error)) {
+    if (!ParseScript(content, presets, &steps, &error)) {
         std::printf("FAILED: %s:%s\n", BaseName(path).c_str(), error.c_str());
         return kFailed;
     }
@@ -151,8 +153,9 @@ int RunConsole(bool transcript) {
 }
 
 void Usage() {
-    std::fprintf(stderr, "usage: phonelab.exe --scenario <file.scn> [--transcript]\n"
-                         "       phonelab.exe --check <file.scn>\n"
+    std::fprintf(stderr, "usage: phonelab.exe --scenario <file.scn> [--transcript] "
+                         "[--set name=value ...]\n"
+                         "       phonelab.exe --check <file.scn> [--set name=value ...]\n"
                          "       phonelab.exe [--transcript]   (steps from stdin)\n");
 }
 
@@ -161,6 +164,7 @@ void Usage() {
 int main(int argc, char** argv) {
     std::string scenario, check;
     bool transcript = false;
+    std::map<std::string, long> presets; // --set: a scenario's variables from outside
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--scenario" && i + 1 < argc) {
@@ -169,6 +173,14 @@ int main(int argc, char** argv) {
             check = argv[++i];
         } else if (arg == "--transcript") {
             transcript = true;
+        } else if (arg == "--set" && i + 1 < argc) {
+            std::string name;
+            long value = 0;
+            if (!ParsePreset(argv[++i], &name, &value)) {
+                Usage();
+                return kUsage;
+            }
+            presets[name] = value;
         } else {
             Usage();
             return kUsage;
@@ -181,13 +193,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "phonelab: cannot read %s\n", check.c_str());
             return kUsage;
         }
-        if (!ParseScript(content, &steps, &error)) {
+        if (!ParseScript(content, presets, &steps, &error)) {
             std::printf("%s:%s\n", BaseName(check).c_str(), error.c_str());
             return kFailed;
         }
         std::printf("%s: %u steps\n", BaseName(check).c_str(), static_cast<unsigned>(steps.size()));
         return 0;
     }
-    if (!scenario.empty()) return RunScenario(scenario, transcript);
+    if (!scenario.empty()) return RunScenario(scenario, presets, transcript);
     return RunConsole(transcript);
 }
