@@ -670,6 +670,16 @@ void Runner::PrintReport(const std::string& where, const Step& step, const std::
     }
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
+    // The figures so far, unchecked, for a report made after a run that failed on the way.
+    if (m_sampler.Active()) {
+        m_sampler.Stop();
+        std::string table;
+        m_sampler.Series().Flat({}, &table);
+        if (FILE* f = std::fopen("samples.txt", "wb")) {
+            std::fputs(("(the run failed at " + where + " before its check)\n" + table).c_str(), f);
+            std::fclose(f);
+        }
+    }
 }
 
 void Runner::Cleanup() {
