@@ -4,6 +4,7 @@
 
 #include "GuiScript.h"
 
+#include "Samples.h"
 #include "SoundText.h"
 
 #include <cerrno>
@@ -109,10 +110,11 @@ bool IsDialChar(char c) {
 // Names that would make "expect <name> ..." or "<name> key ..." ambiguous.
 bool IsReservedName(const std::string& name) {
     static const char* const reserved[] = {
-        "product",    "env",  "remove",    "attach",   "deny",       "start",   "expect",  "skype",
-        "phone",      "pstn", "unplug",    "plug",     "lab",        "log",     "dismiss", "wait",
-        "transcript", "no",   "discovery", "ready",    "messagebox", "windows", "sound",   "write",
-        "copy",       "gui",  "say",       "explorer", "tray"};
+        "product", "env",    "remove",     "attach", "deny",      "start", "expect",
+        "skype",   "phone",  "pstn",       "unplug", "plug",      "lab",   "log",
+        "dismiss", "wait",   "transcript", "no",     "discovery", "ready", "messagebox",
+        "windows", "sound",  "write",      "copy",   "gui",       "say",   "explorer",
+        "tray",    "sample", "set",        "repeat", "end"};
     for (const char* r : reserved)
         if (name == r) return true;
     return false;
@@ -241,8 +243,12 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         } else if (c.Accept("hang")) {
             s.kind = StepKind::SkypeHang;
             if (!c.Duration(&s.ms)) return false;
+        } else if (c.Accept("next")) {
+            s.kind = StepKind::SkypeNextCall;
+            if (!c.Expect("call") || !c.Integer(&s.number, "a call id")) return false;
+            if (s.number < 1 || s.number > 999999999) return c.Fail("a call id is 1 to 999999999");
         } else {
-            return c.Fail("expected ring, status, send, auto, attach or hang after 'skype'");
+            return c.Fail("expected ring, status, send, auto, attach, hang or next after 'skype'");
         }
     } else if (c.Accept("phone")) {
         if (c.Accept("offhook") || c.Accept("onhook")) {
@@ -307,6 +313,15 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             s.number = 0x0204; // WM_RBUTTONDOWN
         else
             return c.Fail("expected left or right");
+    } else if (c.Accept("sample")) {
+        s.kind = StepKind::SampleStart;
+        if (!c.Word(&s.text, "an instance name")) return false;
+        if (!KnowsInstance(s.text))
+            return c.Fail("no instance '" + s.text + "' was started before");
+        if (!c.Expect("every") || !c.Duration(&s.ms)) return false;
+        if (s.ms < 100) return c.Fail("sample at most every 100ms");
+    } else if (c.Accept("set") || c.Accept("repeat") || c.Accept("end")) {
+        return c.Fail("'" + tokens[0].text + "' belongs to a whole scenario file");
     } else if (c.Accept("transcript")) {
         s.kind = StepKind::Transcript;
         if (c.Accept("on"))
@@ -331,6 +346,38 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         } else if (c.Accept("sound")) {
             s.kind = StepKind::ExpectSound;
             if (!c.Within(&s.ms)) return false;
+        } else if (c.Accept("samples")) {
+            s.kind = StepKind::ExpectFlat;
+            if (!c.Expect("flat") || !c.Expect("allowing")) return false;
+            s.numbers.assign(kSampleFigures, -1);
+            while (!c.AtEnd()) {
+                int f = 0;
+                while (f < kSampleFigures && !c.Accept(SampleFigureName(f)))
+                    ++f;
+                if (f == kSampleFigures)
+                    return c.Fail("expected private, handles, gdi, user or threads");
+                if (s.numbers[f] >= 0)
+                    return c.Fail(std::string("'") + SampleFigureName(f) + "' twice");
+                if (!c.Word(&w, "an allowance")) return false;
+                long n = -1;
+                if (f == kPrivateKB) {
+                    const size_t unit = w.size() >= 2 ? w.size() - 2 : 0;
+                    const std::string suffix = w.substr(unit);
+                    if ((suffix != "KB" && suffix != "MB") || !ParseInteger(w.substr(0, unit), &n))
+                        return c.Fail("expected an allowance in KB or MB like 512KB, got '" + w +
+                                      "'");
+                    if (suffix == "MB" && n >= 0 && n <= 1024 * 1024) n *= 1024;
+                } else if (!ParseInteger(w, &n)) {
+                    return c.Fail("expected a count, got '" + w + "'");
+                }
+                if (n < 0 || n > 1024L * 1024 * 1024)
+                    return c.Fail("an allowance must be 0 or more");
+                s.numbers[f] = n;
+            }
+            bool any = false;
+            for (long n : s.numbers)
+                any = any || n >= 0;
+            if (!any) return c.Fail("expected at least one figure and its allowance");
         } else if (c.Accept("no")) {
             if (c.Accept("skype")) {
                 s.kind = StepKind::ExpectNoSkype;
@@ -366,8 +413,10 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             if (!c.Quoted(&s.text, "a control command")) return false;
             if (c.Accept("!="))
                 s.flag = true;
+            else if (c.Accept(">="))
+                s.text2 = ">=";
             else if (!c.Accept("="))
-                return c.Fail("expected '=' or '!='");
+                return c.Fail("expected '=', '!=' or '>='");
             if (!c.Integer(&s.number, "the value")) return false;
             if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
         } else if (c.Accept("tray")) {
@@ -443,22 +492,174 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
     return true;
 }
 
-bool ParseScript(const std::string& content, std::vector<Step>* steps, std::string* error) {
-    ScriptParser parser;
-    std::istringstream in(content);
-    std::string line;
-    int lineNo = 0;
-    steps->clear();
-    while (std::getline(in, line)) {
-        ++lineNo;
-        Step step;
-        bool empty = false;
-        std::string message;
-        if (!parser.ParseLine(line, lineNo, &step, &empty, &message)) {
-            *error = std::to_string(lineNo) + ": " + message;
-            return false;
-        }
-        if (!empty) steps->push_back(step);
-    }
+namespace {
+
+bool ValidVariable(const std::string& name) {
+    if (name.empty() || name.size() > 32 || (name[0] >= '0' && name[0] <= '9')) return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
     return true;
+}
+
+// A step list larger than this is a runaway repeat, not a scenario.
+const size_t kMaxSteps = 100000;
+
+struct Line {
+    int number;
+    std::string text;
+};
+
+// The first bare word of a line, "" for blank lines, comments and lines that do not tokenize.
+std::string FirstWord(const std::string& line) {
+    std::vector<Token> tokens;
+    std::string ignored;
+    if (!Tokenize(line, &tokens, &ignored) || tokens.empty() || tokens[0].quoted) return "";
+    return tokens[0].text;
+}
+
+class ScriptExpander {
+  public:
+    ScriptExpander(const std::map<std::string, long>& presets, std::vector<Step>* steps)
+        : m_vars(presets), m_steps(steps) {
+        for (const auto& p : presets)
+            m_fixed.insert(p.first);
+    }
+
+    // Lines [from, to); on failure *error is "<line>: <message>".
+    bool Expand(const std::vector<Line>& lines, size_t from, size_t to, std::string* error) {
+        for (size_t i = from; i < to; ++i) {
+            const Line& line = lines[i];
+            std::string text, message;
+            if (!Substitute(line.text, &text, &message)) return Fail(line.number, message, error);
+            std::vector<Token> tokens;
+            if (!Tokenize(text, &tokens, &message)) return Fail(line.number, message, error);
+            const std::string first =
+                tokens.empty() || tokens[0].quoted ? std::string() : tokens[0].text;
+            if (first == "set") {
+                long value = 0;
+                if (tokens.size() != 3 || tokens[1].quoted || !ValidVariable(tokens[1].text) ||
+                    tokens[2].quoted || !ParseInteger(tokens[2].text, &value))
+                    return Fail(line.number, "expected set <name> <integer> (name: a-z 0-9 _)",
+                                error);
+                if (!m_fixed.count(tokens[1].text)) m_vars[tokens[1].text] = value;
+            } else if (first == "repeat") {
+                long count = 0;
+                std::string name;
+                const bool named = tokens.size() == 4 && !tokens[2].quoted &&
+                                   tokens[2].text == "as" && !tokens[3].quoted;
+                if ((tokens.size() != 2 && !named) || tokens[1].quoted ||
+                    !ParseInteger(tokens[1].text, &count))
+                    return Fail(line.number, "expected repeat <count> [as <name>]", error);
+                if (count < 0 || count > 100000)
+                    return Fail(line.number, "a repeat count must be 0 to 100000", error);
+                if (named) {
+                    name = tokens[3].text;
+                    if (!ValidVariable(name))
+                        return Fail(line.number, "'" + name + "' cannot name a variable", error);
+                }
+                const size_t end = MatchingEnd(lines, i + 1, to);
+                if (end == to) return Fail(line.number, "repeat without its end", error);
+                const bool hadOuter = !name.empty() && m_vars.count(name);
+                const long outer = hadOuter ? m_vars[name] : 0;
+                for (long pass = 1; pass <= count; ++pass) {
+                    if (!name.empty()) m_vars[name] = pass;
+                    if (!Expand(lines, i + 1, end, error)) return false;
+                }
+                if (hadOuter)
+                    m_vars[name] = outer;
+                else if (!name.empty())
+                    m_vars.erase(name);
+                i = end;
+            } else if (first == "end") {
+                return Fail(line.number, "end without a repeat", error);
+            } else {
+                Step step;
+                bool empty = false;
+                if (!m_parser.ParseLine(text, line.number, &step, &empty, &message))
+                    return Fail(line.number, message, error);
+                if (empty) continue;
+                if (m_steps->size() >= kMaxSteps)
+                    return Fail(line.number, "more than " + std::to_string(kMaxSteps) + " steps",
+                                error);
+                m_steps->push_back(step);
+            }
+        }
+        return true;
+    }
+
+  private:
+    static bool Fail(int line, const std::string& message, std::string* error) {
+        *error = std::to_string(line) + ": " + message;
+        return false;
+    }
+
+    // The "end" closing the block that starts at from (nested blocks skipped), or to.
+    static size_t MatchingEnd(const std::vector<Line>& lines, size_t from, size_t to) {
+        int depth = 0;
+        for (size_t i = from; i < to; ++i) {
+            const std::string w = FirstWord(lines[i].text);
+            if (w == "repeat") {
+                ++depth;
+            } else if (w == "end") {
+                if (depth == 0) return i;
+                --depth;
+            }
+        }
+        return to;
+    }
+
+    // ${name} -> the variable's value; a '$' without '{' stays as it is.
+    bool Substitute(const std::string& in, std::string* out, std::string* error) const {
+        out->clear();
+        for (size_t i = 0; i < in.size(); ++i) {
+            if (in[i] != '$' || i + 1 >= in.size() || in[i + 1] != '{') {
+                *out += in[i];
+                continue;
+            }
+            const size_t close = in.find('}', i + 2);
+            if (close == std::string::npos) {
+                *error = "unterminated ${";
+                return false;
+            }
+            const std::string name = in.substr(i + 2, close - i - 2);
+            const auto it = m_vars.find(name);
+            if (it == m_vars.end()) {
+                *error = "unknown variable '" + name + "'";
+                return false;
+            }
+            *out += std::to_string(it->second);
+            i = close;
+        }
+        return true;
+    }
+
+    std::map<std::string, long> m_vars;
+    std::set<std::string> m_fixed;
+    std::vector<Step>* m_steps;
+    ScriptParser m_parser;
+};
+
+} // namespace
+
+bool ParseScript(const std::string& content, const std::map<std::string, long>& presets,
+                 std::vector<Step>* steps, std::string* error) {
+    steps->clear();
+    std::vector<Line> lines;
+    std::istringstream in(content);
+    std::string text;
+    while (std::getline(in, text))
+        lines.push_back({static_cast<int>(lines.size()) + 1, text});
+    ScriptExpander expander(presets, steps);
+    return expander.Expand(lines, 0, lines.size(), error);
+}
+
+bool ParseScript(const std::string& content, std::vector<Step>* steps, std::string* error) {
+    return ParseScript(content, {}, steps, error);
+}
+
+bool ParsePreset(const std::string& text, std::string* name, long* value) {
+    const size_t at = text.find('=');
+    if (at == std::string::npos) return false;
+    *name = text.substr(0, at);
+    return ValidVariable(*name) && ParseInteger(text.substr(at + 1), value);
 }

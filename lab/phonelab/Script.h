@@ -22,6 +22,8 @@
 //   skype auto on|off                automatic replies to CALL / SET CALL commands
 //   skype hang <d>                   the stand-in takes no message for d (a hung client);
 //                                    the scenario goes on meanwhile
+//   skype next call <id>             the next call placed from the telephone gets this id,
+//                                    the ones after it the ids that follow (from 101 at first)
 //   expect skype "<text>" within <d> expect no skype within <d>
 //   expect skype "<text>" after sound within <d>   (sound behind the mark had been played
 //                                                   when the command arrived)
@@ -31,7 +33,7 @@
 //   pstn ring on|off                 pstn line busy|idle            unplug      plug
 //   lab "<command>"                  expect lab "<command>" = <value> within <d>
 //                                    expect lab "<command>" = <value> for <d>  (stays so)
-//                                    (!= instead of =: any other value)
+//                                    (!= instead of =: any other value; >=: that or more)
 //   log mark                         (log expectations look only behind the mark)
 //   sound mark                       (sound expectations look only behind the mark)
 //   expect sound within <d>          expect no sound for <d>
@@ -51,7 +53,25 @@
 //   tray click left|right            a press on the notification area's first icon
 // <name> is "kestrel" or a name given with "start kestrel as".
 //   gui ...                          looking at and working Kestrel's dialogs (GuiScript.h)
+//   sample <name> every <d>          reads the process's private bytes, handles, GDI and USER
+//                                    objects and threads now and every d while steps wait;
+//                                    writes them to samples.csv of the current directory
+//                                    (while it samples that process already: goes on, so
+//                                    that a step inside a repeat starts the series once)
+//   expect samples flat allowing <figure> <n> ...
+//                                    a last sample, which ends the series; fails if a figure
+//                                    ended more than n above its first sample (figures:
+//                                    private (n in KB or MB, e.g. 512KB), handles, gdi, user,
+//                                    threads); the figures go to samples.txt. A figure the
+//                                    system does not report is said so and not checked.
+// Whole scripts (ParseScript) also have:
+//   set <name> <integer>             a variable, unless given from outside (ParseScript's
+//                                    presets, phonelab --set name=value)
+//   repeat <count> [as <name>]       the lines up to the matching "end" count times; <name>
+//   end                              counts the passes from 1. Blocks nest.
+//   ${name} in any line              the variable's value (before the line is read)
 #pragma once
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -71,12 +91,13 @@ enum class StepKind {
     SkypeSend,        // text = raw notification
     SkypeAuto,        // flag
     SkypeHang,        // ms
+    SkypeNextCall,    // number = id of the next outgoing call
     ExpectSkype,      // text, ms, flag = sound must have been played before it
     ExpectNoSkype,    // ms
     Lab,              // text = control command
     PhoneDial,        // text = digits
     ExpectLab,        // text = control command, number = value, ms, stay = must hold for ms,
-                      // flag = any value but number
+                      // flag = any value but number, text2 ">=" = number or more
     ExpectPhone,      // flag = ringing (else silent), stay = must hold for ms
     ExpectLog,        // text, ms, flag = absent (expect no log)
     ExpectLogOrder,   // texts, ms
@@ -99,6 +120,8 @@ enum class StepKind {
     ExpectTrayIcons, // number = icons, ms
     TrayClick,       // number = mouse message (button down)
     Gui,             // gui
+    SampleStart,     // text = instance, ms = interval
+    ExpectFlat,      // numbers = allowance per SampleFigure (-1: not checked)
 };
 
 struct GuiStep;
@@ -150,3 +173,9 @@ class ScriptParser {
 
 // Parses a whole script; on the first error returns false with "<line>: <message>".
 bool ParseScript(const std::string& content, std::vector<Step>* steps, std::string* error);
+// The same with variables given from outside; they win over the script's own "set" lines.
+bool ParseScript(const std::string& content, const std::map<std::string, long>& presets,
+                 std::vector<Step>* steps, std::string* error);
+// "name=value" (a phonelab --set argument); false unless name is a variable name and value an
+// integer.
+bool ParsePreset(const std::string& text, std::string* name, long* value);

@@ -18,6 +18,7 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -41,14 +42,15 @@ std::string BaseName(const std::string& path) {
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-int RunScenario(const std::string& path, bool transcript) {
+int RunScenario(const std::string& path, const std::map<std::string, long>& presets,
+                bool transcript) {
     std::string content, error;
     if (!ReadFile(path, &content)) {
         std::fprintf(stderr, "phonelab: cannot read %s\n", path.c_str());
         return kUsage;
     }
     std::vector<Step> steps;
-    if (!ParseScript(content, &steps, &error)) {
+    if (!ParseScript(content, presets, &steps, &error)) {
         std::printf("FAILED: %s:%s\n", BaseName(path).c_str(), error.c_str());
         return kFailed;
     }
@@ -74,8 +76,9 @@ int RunScenario(const std::string& path, bool transcript) {
 }
 
 void Usage() {
-    std::fprintf(stderr, "usage: phonelab.exe --scenario <file.scn> [--transcript]\n"
-                         "       phonelab.exe --check <file.scn>\n"
+    std::fprintf(stderr, "usage: phonelab.exe --scenario <file.scn> [--transcript] "
+                         "[--set name=value ...]\n"
+                         "       phonelab.exe --check <file.scn> [--set name=value ...]\n"
                          "       phonelab.exe [--transcript] [--no-start]   (the console)\n"
                          "       --kestrel <Kestrel.exe>   the program that start kestrel runs\n");
 }
@@ -85,6 +88,7 @@ void Usage() {
 int main(int argc, char** argv) {
     std::string scenario, check;
     bool transcript = false, start = true;
+    std::map<std::string, long> presets; // --set: a scenario's variables from outside
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--scenario" && i + 1 < argc) {
@@ -97,6 +101,14 @@ int main(int argc, char** argv) {
             start = false;
         } else if (arg == "--kestrel" && i + 1 < argc) {
             SetKestrelProgram(argv[++i]);
+        } else if (arg == "--set" && i + 1 < argc) {
+            std::string name;
+            long value = 0;
+            if (!ParsePreset(argv[++i], &name, &value)) {
+                Usage();
+                return kUsage;
+            }
+            presets[name] = value;
         } else {
             Usage();
             return kUsage;
@@ -109,13 +121,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "phonelab: cannot read %s\n", check.c_str());
             return kUsage;
         }
-        if (!ParseScript(content, &steps, &error)) {
+        if (!ParseScript(content, presets, &steps, &error)) {
             std::printf("%s:%s\n", BaseName(check).c_str(), error.c_str());
             return kFailed;
         }
         std::printf("%s: %u steps\n", BaseName(check).c_str(), static_cast<unsigned>(steps.size()));
         return 0;
     }
-    if (!scenario.empty()) return RunScenario(scenario, transcript);
+    if (!scenario.empty()) return RunScenario(scenario, presets, transcript);
     return RunConsole(transcript, start);
 }

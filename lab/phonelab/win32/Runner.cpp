@@ -69,6 +69,7 @@ bool Runner::WaitFor(unsigned ms, const std::function<bool()>& condition) {
     const uint64_t deadline = ElapsedMs() + ms;
     for (;;) {
         DispatchPendingMessages();
+        m_sampler.Tick();
         if (condition()) return true;
         const uint64_t now = ElapsedMs();
         if (now >= deadline) return false;
@@ -266,6 +267,8 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
 
     case StepKind::SkypeHang: m_skype.Hang(step.ms); return true;
 
+    case StepKind::SkypeNextCall: m_skype.SetNextCallId(step.number); return true;
+
     case StepKind::ExpectSkype: {
         *expected = "command " + Quote(step.text) + " (" + std::to_string(step.text.size() + 1) +
                     " bytes with its terminating zero) within " + Seconds(step.ms);
@@ -327,13 +330,18 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         return true;
 
     case StepKind::ExpectLab: {
-        *expected = Quote(step.text) + (step.flag ? " != " : " = ") + std::to_string(step.number) +
-                    (step.stay ? " throughout " : " within ") + Seconds(step.ms);
+        const bool atLeast = step.text2 == ">=";
+        *expected = Quote(step.text) +
+                    (step.flag ? " != "
+                     : atLeast ? " >= "
+                               : " = ") +
+                    std::to_string(step.number) + (step.stay ? " throughout " : " within ") +
+                    Seconds(step.ms);
         long last = 0;
         bool answered = true;
         auto holds = [&] {
             answered = Lab(step.text, &last, &error, true);
-            return answered && (last == step.number) != step.flag;
+            return answered && (atLeast ? last >= step.number : (last == step.number) != step.flag);
         };
         bool ok;
         if (step.stay) {
@@ -594,6 +602,40 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         return true;
     }
 
+    case StepKind::SampleStart: {
+        KestrelInstance* k = Instance(step.text, seen);
+        *expected = step.text + " sampled every " + Seconds(step.ms);
+        if (!k) return false;
+        // Already at it: a step inside a repeat starts the series once.
+        if (m_sampler.Active() && m_sampler.Pid() == k->pid) return true;
+        if (!m_sampler.Start(k->pid, step.ms, &error)) {
+            *seen = error;
+            return false;
+        }
+        return true;
+    }
+
+    case StepKind::ExpectFlat: {
+        *expected = "the sampled figures no more than the allowance above their first sample";
+        if (!m_sampler.SampleNow()) {
+            *seen = m_sampler.Active() ? "the process has ended" : "no \"sample\" step before";
+            return false;
+        }
+        // That sample ends the series: what the process does after it (an exit) is no growth.
+        m_sampler.Stop();
+        std::string table;
+        const bool flat = m_sampler.Series().Flat(step.numbers, &table);
+        // For reports made after the run, whatever the verdict.
+        if (FILE* f = std::fopen("samples.txt", "wb")) {
+            std::fputs(table.c_str(), f);
+            std::fclose(f);
+        }
+        for (const std::string& line : SplitLines(table))
+            Say("  " + line);
+        if (!flat) *seen = "growth beyond the allowance (samples.txt, samples.csv)";
+        return flat;
+    }
+
     case StepKind::Gui:
         return RunGuiStep(
             *step.gui, m_kestrels.Pids(),
@@ -628,6 +670,16 @@ void Runner::PrintReport(const std::string& where, const Step& step, const std::
     }
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
+    // The figures so far, unchecked, for a report made after a run that failed on the way.
+    if (m_sampler.Active()) {
+        m_sampler.Stop();
+        std::string table;
+        m_sampler.Series().Flat({}, &table);
+        if (FILE* f = std::fopen("samples.txt", "wb")) {
+            std::fputs(("(the run failed at " + where + " before its check)\n" + table).c_str(), f);
+            std::fclose(f);
+        }
+    }
 }
 
 void Runner::Cleanup() {

@@ -5,6 +5,7 @@
 #include "../Script.h"
 #include "KestrelProcess.h"
 #include "LabLink.h"
+#include "ProcessSample.h"
 #include "SkypeStandIn.h"
 #include "SoundFile.h"
 
@@ -41,6 +42,7 @@ class Runner {
     KestrelProcesses m_kestrels;
     LabLog m_log;
     SoundFile m_sound;
+    ProcessSampler m_sampler;
     size_t m_discoveriesTaken = 0;
     // Written by the stand-in's thread when a client attaches.
     std::atomic<size_t> m_attachLogOffset{0};

@@ -177,6 +177,10 @@ void SkypeStandIn::SetAuto(bool on) {
     m_auto = on;
 }
 
+void SkypeStandIn::SetNextCallId(long id) {
+    OnStandInThread([this, id] { m_nextCallId = static_cast<int>(id); }, true);
+}
+
 void SkypeStandIn::Hang(unsigned ms) {
     OnStandInThread([ms] { Sleep(ms); }, false);
 }

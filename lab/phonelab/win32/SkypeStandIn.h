@@ -52,6 +52,8 @@ class SkypeStandIn {
     void SetAttachSequence(const std::vector<long>& statuses);
     void Deny(long count);
     void SetAuto(bool on);
+    // The id the next outgoing call gets (CALL ... STATUS ROUTING); later ones count on.
+    void SetNextCallId(long id);
     void SetTranscript(bool on) { m_transcript = on; }
 
     // Sends an attach message with this status now to the client that discovered last.

@@ -177,7 +177,7 @@ TEST(PhonelabScript, NotificationAreaSteps) {
         {"tray click middle", "left or right"},
         {"tray left", "'click'"},
         {"expect lab \"line?\" = 1 during 4s", "'within' or 'for'"},
-        {"expect lab \"line?\" == 1 within 4s", "'=' or '!='"},
+        {"expect lab \"line?\" == 1 within 4s", "'=', '!=' or '>='"},
         {"start kestrel as tray", "cannot name"},
     };
     for (const auto& c : bad)
@@ -302,7 +302,7 @@ TEST(PhonelabScript, MalformedLinesSayWhatWasWanted) {
         {"skype auto maybe", "'off'"},
         {"skype hang", "duration"},
         {"skype hang 5", "duration"},
-        {"skype sleep 5s", "hang after 'skype'"},
+        {"skype sleep 5s", "hang or next after 'skype'"},
         {"pstn ring loud", "on or off"},
         {"product cafe", "product id"},
         {"frobnicate", "unknown step"},
