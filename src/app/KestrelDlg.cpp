@@ -91,7 +91,7 @@ INT_PTR CKestrelDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WMU_TRAY_NOTIFY:
         SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, OnTrayNotify(lParam));
         return TRUE;
-    case MM_MCINOTIFY: OnMciNotify(state_); return TRUE;
+    case MM_MCINOTIFY: OnMciNotify(state_, static_cast<uint32_t>(lParam)); return TRUE;
     case WMU_PSTN_RING: OnPstnRingNotify(); return TRUE;
     case WMU_ARM_TIMER: ::SetTimer(m_hWnd, wParam, static_cast<UINT>(lParam), nullptr); return TRUE;
     case WMU_KILL_TIMER: ::KillTimer(m_hWnd, wParam); return TRUE;
@@ -284,10 +284,7 @@ void CKestrelDlg::OnHelpButton() {
 }
 
 void CKestrelDlg::OnRecordButton() {
-    if (state_.playerIdle == 0) {
-        promptPlayer.Stop();
-        promptPlayer.Close();
-    }
+    EndDialTone(state_);
     CRecordDlg(m_hWnd).DoModal();
 }
 

@@ -258,10 +258,7 @@ void CallControl::OnErrorReply(const char* text) {
         skype_.ReplyTrue();
         ReturnToIdle();
         // A dial tone still on the player would be left open underneath the prompt.
-        if (s.playerIdle == 0) {
-            promptPlayer.Stop();
-            promptPlayer.Close();
-        }
+        EndDialTone(s);
         promptPlayer.Open("error.wav");
         promptPlayer.SetDevice(static_cast<uint32_t>(s.promptDevice.load()));
         promptPlayer.Play(false, 0);

@@ -30,13 +30,6 @@ constexpr uint64_t kRingQuietMs = 5000;
 constexpr int kMaxNotifyPrompts = 3;
 constexpr int kLineInUsePin = 0x10;
 
-void EndDialTone(BridgeState& state) {
-    if (state.playerIdle == 0) {
-        promptPlayer.Stop();
-        promptPlayer.Close();
-    }
-}
-
 } // namespace
 
 // --- The phone event thread -----------------------------------------------------------------

@@ -33,13 +33,6 @@ void PlayWavPath(BridgeState& state) {
     promptPlayer.Close();
 }
 
-void EndDialTone(BridgeState& state) {
-    if (state.playerIdle == 0) {
-        promptPlayer.Stop();
-        promptPlayer.Close();
-    }
-}
-
 } // namespace
 
 int ParsePlaybackLine(const char* line, size_t len, const char** name) {

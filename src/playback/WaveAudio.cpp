@@ -78,7 +78,7 @@ uint32_t CWaveAudio::Open(const char* file) {
 
 uint32_t CWaveAudio::Record(uint32_t endMs) {
     MciPort& mci = GetMciPort();
-    if (waveDeviceClosed == 1) Open("");
+    if (waveDeviceClosed == 1 || m_wDeviceID == 0) Open("");
 
     MciParams del;
     del.callback = recorderWnd;
@@ -112,7 +112,7 @@ uint32_t CWaveAudio::Stop() {
 }
 
 uint32_t CWaveAudio::Play(bool notify, uintptr_t wnd) {
-    if (waveDeviceClosed == 1) Open(savedPath);
+    if (waveDeviceClosed == 1 || m_wDeviceID == 0) Open(savedPath);
     MciParams p;
     p.callback = wnd;
     p.from = 0;
@@ -156,10 +156,25 @@ uint32_t CWaveAudio::SetDevice(uint32_t device) {
 }
 
 void CWaveAudio::Close() {
+    // Once: MCI gives a closed device's id to the next device opened, which may be the other
+    // player's (a dial tone's late notice would close the recording in progress).
+    if (m_wDeviceID == 0) return;
     GetMciPort().SendCommand(m_wDeviceID, MCI_CMD_CLOSE, 0, nullptr);
+    m_wDeviceID = 0;
 }
 
-void OnMciNotify(BridgeState& state) {
+void EndDialTone(BridgeState& state) {
+    if (state.playerIdle == 0) {
+        promptPlayer.Stop();
+        promptPlayer.Close();
+        // Idle now: the tone's own notice, still on its way, is stale.
+        state.playerIdle = 1;
+    }
+}
+
+void OnMciNotify(BridgeState& state, uint32_t deviceId) {
+    // The notice of a tone already ended (by a key, or by the next prompt) is stale.
+    if (deviceId != promptPlayer.m_wDeviceID) return;
     state.playerIdle = 1;
     promptPlayer.Stop();
     promptPlayer.Close();

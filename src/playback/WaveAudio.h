@@ -39,7 +39,7 @@ class CWaveAudio {
     uint32_t Save(char* buffer, size_t size);
     // Selects wave input and output device number device.
     uint32_t SetDevice(uint32_t device);
-    // Closes m_wDeviceID; the result is not looked at.
+    // Closes m_wDeviceID, once (then 0: none open); the result is not looked at.
     void Close();
 
     uint32_t m_wDeviceID = 0;
@@ -62,8 +62,11 @@ extern uintptr_t recorderWnd;
 // Back to the state at process start (tests).
 void ResetWaveAudio();
 
-// MM_MCINOTIFY of the main window: the dial tone ended or was interrupted.
-void OnMciNotify(BridgeState& state);
+// Stops and closes the dial tone if it plays (any key, a prompt or the recorder ends it).
+void EndDialTone(BridgeState& state);
+// MM_MCINOTIFY of the main window (deviceId: the notice's lParam): the dial tone ended or was
+// interrupted.
+void OnMciNotify(BridgeState& state, uint32_t deviceId);
 // Picks the wave-out device "error.wav" is played on: the gateway's own device wherever it
 // stands, else the first USB one. Does nothing while the bridge is not ready.
 void ChoosePromptDevice(BridgeState& state);

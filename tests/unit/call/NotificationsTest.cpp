@@ -327,6 +327,8 @@ TEST_F(NotificationsTest, SecondCallIsRejectedAndItsRefusalLeavesTheFirstUp) {
 
 TEST_F(NotificationsTest, ErrorPromptEndsTheDialToneAndPlaysOnThePromptDevice) {
     state.playerIdle = 0;
+    promptPlayer.Open("tone.wav"); // the dial tone is playing
+    mci.calls.clear();
     state.promptDevice = 3;
     state.callState = CALL_GOING_OUT;
     cc->OnSkypeNotification("ERROR 10 call error");

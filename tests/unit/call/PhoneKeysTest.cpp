@@ -214,6 +214,8 @@ TEST_F(PhoneKeysTest, IncomingCallWhileOffHookAnsweredByStarOrRejectedByHangingU
 
 TEST_F(PhoneKeysTest, PstnRingNotifyEndsTheDialToneAndPlaysOnTheDefaultDevice) {
     state.playerIdle = 0;
+    promptPlayer.Open("tone.wav"); // the dial tone is playing
+    mci.calls.clear();
     const uint64_t before = clock.TotalSlept();
     cc->OnPstnRingNotify();
     EXPECT_GE(clock.TotalSlept() - before, 500u);

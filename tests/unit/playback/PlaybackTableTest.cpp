@@ -243,15 +243,18 @@ TEST_F(PlaybackTableTest, PlayStopsTheDialToneThenPlaysTheSlotToTheEnd) {
     for (uint8_t idle : {0, 1}) {
         SCOPED_TRACE(idle);
         ResetWaveAudio();
+        mci.nextDeviceId = 6;
+        if (!idle) promptPlayer.Open("tone.wav"); // the dial tone, on device 6
         mci.calls.clear();
         mci.nextDeviceId = 7;
         state.playerIdle = idle;
         OnPlayN(wnd, state, 4);
         const std::string played = "OPEN(0,0x2200) PLAY(7,0x6) CLOSE(7,0x0)";
-        EXPECT_EQ(idle ? played : "STOP(0,0x1) CLOSE(0,0x0) " + played, mci.Sequence());
+        EXPECT_EQ(idle ? played : "STOP(6,0x1) CLOSE(6,0x0) " + played, mci.Sequence());
         EXPECT_EQ(WavPath("four.wav"), mci.calls[idle ? 0 : 2].element);
         EXPECT_EQ(0x100u, mci.calls[idle ? 1 : 3].callback);
-        EXPECT_EQ(idle, state.playerIdle);
+        // Idle afterwards either way: the tone's own late notice must find nothing to close.
+        EXPECT_EQ(1, state.playerIdle);
     }
 }
 

@@ -113,6 +113,7 @@ TEST_F(WaveAudioTest, AFailingCommandClosesTheDeviceAndSkipsTheRest) {
         recorderWnd = 0x135;
         mci.failures.clear();
         ASSERT_EQ(0u, recorder.Open(""));
+        const uint32_t opened = id();
         mci.calls.clear();
         mci.timerEvents.clear();
         std::snprintf(name, sizeof name, "take");
@@ -121,9 +122,10 @@ TEST_F(WaveAudioTest, AFailingCommandClosesTheDeviceAndSkipsTheRest) {
         EXPECT_EQ(263u, c.run());
         EXPECT_EQ(263u, recorder.m_dwError);
         EXPECT_EQ(1, waveDeviceClosed);
+        EXPECT_EQ(0u, id()); // closed: nothing left to close again
         std::string expected = c.sequence;
         for (size_t at; (at = expected.find("%d")) != std::string::npos;)
-            expected.replace(at, 2, std::to_string(id()));
+            expected.replace(at, 2, std::to_string(opened));
         EXPECT_EQ(expected, mci.Sequence());
         EXPECT_FALSE(mci.calls.back().hasParams);
         EXPECT_EQ(0, savedPath[0]);
@@ -274,10 +276,34 @@ TEST_F(WaveAudioTest, OnMciNotifyEndsTheDialToneEvenAfterAnInterruption) {
     mci.calls.clear();
     mci.failures[MCI_CMD_STOP] = 262; // the tone was already stopped
 
-    OnMciNotify(state);
-    EXPECT_EQ(1, state.playerIdle);
     const std::string d = std::to_string(promptPlayer.m_wDeviceID);
-    EXPECT_EQ("STOP(" + d + ",0x1) CLOSE(" + d + ",0x0) CLOSE(" + d + ",0x0)", mci.Sequence());
+    OnMciNotify(state, promptPlayer.m_wDeviceID);
+    EXPECT_EQ(1, state.playerIdle);
+    // Closed once: the failed stop closed it already.
+    EXPECT_EQ("STOP(" + d + ",0x1) CLOSE(" + d + ",0x0)", mci.Sequence());
+}
+
+// MCI hands a closed device's id to the next device opened: a second close, or a dial tone's late
+// notice, must not close the recording that now has it.
+TEST_F(WaveAudioTest, ADeviceIsClosedOnceAndALateNoticeClosesNothingElse) {
+    BridgeState state;
+    ASSERT_EQ(0u, promptPlayer.Open("tone.wav"));
+    ASSERT_EQ(0u, promptPlayer.Play(true, 0x66));
+    const uint32_t tone = promptPlayer.m_wDeviceID;
+    promptPlayer.Stop(); // a key ends the dial tone
+    promptPlayer.Close();
+    mci.nextDeviceId = tone; // the id is free again
+    ASSERT_EQ(0u, recorder.Open(""));
+    ASSERT_EQ(tone, recorder.m_wDeviceID);
+    mci.calls.clear();
+
+    promptPlayer.Close();
+    OnMciNotify(state, tone); // the tone's notice, handled after the key
+    promptPlayer.Stop();
+    promptPlayer.Close();
+    for (const auto& call : mci.calls)
+        EXPECT_FALSE(call.command == MCI_CMD_CLOSE && call.device == tone) << mci.Sequence();
+    EXPECT_EQ(tone, recorder.m_wDeviceID);
 }
 
 TEST_F(WaveAudioTest, ChoosePromptDevicePrefersTheGatewayThenTheFirstUsbDevice) {
