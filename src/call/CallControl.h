@@ -56,8 +56,10 @@ class CallControl {
     // The loop's pace while it polls. Full: the next pass at once. Slow: a pause between passes,
     // taken only while the receiver is down, nothing rings, no call or PSTN episode is under way,
     // no event came within briskAfterEventMs, and the phone keeps its events until polled.
+    // At the slow pace the PSTN watch looks at the line's ring every slowRingWatchMs only.
     struct Pace {
-        unsigned slowPassMs = kBenchSpin ? 0 : 20;
+        unsigned slowPassMs = kBenchSpin ? 0 : 12;
+        unsigned slowRingWatchMs = 60;
         unsigned briskAfterEventMs = 1000;
     };
     Pace pace; // set before the thread starts
@@ -159,4 +161,6 @@ class CallControl {
     // Clock time of the last key or ringing poll the loop saw; the phone event thread's alone.
     uint64_t lastEventMs_ = 0;
     bool sawEvent_ = false;
+    bool slowPace_ = false;        // the last pass ended at the slow pace
+    uint64_t lastRingWatchMs_ = 0; // clock time of the last PSTN watch
 };

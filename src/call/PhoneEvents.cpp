@@ -144,8 +144,16 @@ bool CallControl::PhoneEventPass() {
 
     if (m_pPhone.load() != nullptr && s.voipOnly == 0 && s.devicePresent != 0 &&
         s.bridgeReady == 1) {
-        PstnWatch();
-        polled = true;
+        // At the slow pace the line's ring is looked at less often than the keys: a ring burst
+        // lasts far longer than this, and the first ringing poll brings back the full pace, at
+        // which the burst is counted as ever. A line check asked for is made at once.
+        const uint64_t now = GetClock().NowMs();
+        if (!slowPace_ || s.lineCheckPending != 0 || s.pstnActive != 0 ||
+            now - lastRingWatchMs_ >= pace.slowRingWatchMs) {
+            lastRingWatchMs_ = now;
+            PstnWatch();
+            polled = true;
+        }
     }
 
     bool keepsEvents = false;
@@ -180,11 +188,13 @@ bool CallControl::PhoneEventPass() {
     // Nothing to poll (no phone, bridge not ready, the PSTN line taken in "VoIP Only"): block
     // until something asks for polling again; the bound only caps a wake that never comes.
     if (!polled) {
+        slowPace_ = false;
         PauseUntilWoken(phoneWake_, kIdlePauseMs);
         return true;
     }
     StandAsideForLockWaiters();
-    if (!FullPace(keepsEvents)) PauseUntilWoken(phoneWake_, pace.slowPassMs);
+    slowPace_ = !FullPace(keepsEvents);
+    if (slowPace_) PauseUntilWoken(phoneWake_, pace.slowPassMs);
     return true;
 }
 

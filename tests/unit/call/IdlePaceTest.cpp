@@ -19,7 +19,12 @@ class LatchingPhone : public TestPhone {
   public:
     using TestPhone::TestPhone;
     bool KeepsEventsUntilPolled() override { return latching; }
+    int IsPstnRinging() override {
+        ++ringLooks;
+        return TestPhone::IsPstnRinging();
+    }
     bool latching = true;
+    int ringLooks = 0;
 };
 
 class IdlePaceTest : public CallTest {
@@ -126,6 +131,7 @@ TEST_F(IdlePaceTest, FullPaceForAWhileAfterAnEvent) {
 
     // A ringing poll of the PSTN line is an event too, and the ring count keeps the full pace
     // through the silences of the cadence, until the ringing is over for good.
+    clock.Advance(cc->pace.slowRingWatchMs); // the ring is looked at again
     phone->pstnRinging = true;
     EXPECT_FALSE(OnePass().waited);
     phone->pstnRinging = false;
@@ -134,6 +140,44 @@ TEST_F(IdlePaceTest, FullPaceForAWhileAfterAnEvent) {
     EXPECT_FALSE(OnePass().waited);
     clock.Advance(5000);
     EXPECT_TRUE(OnePass().waited);
+    cc->ReleasePhone();
+}
+
+TEST_F(IdlePaceTest, AtTheSlowPaceTheRingIsWatchedLessOftenThanTheKeys) {
+    LatchingPhone* phone = InstallLatchingPhone();
+    const unsigned watchMs = cc->pace.slowRingWatchMs;
+    ASSERT_GT(watchMs, 2 * cc->pace.slowPassMs);
+    OnePass();
+    const int polls = phone->polls;
+    const int looks = phone->ringLooks;
+    const uint64_t start = clock.NowMs();
+    int passes = 0;
+    while (clock.NowMs() - start < 10 * watchMs) {
+        ASSERT_TRUE(OnePass().waited);
+        ++passes;
+    }
+    EXPECT_EQ(passes, phone->polls - polls); // the keys at every pass
+    EXPECT_NEAR(10, phone->ringLooks - looks, 1);
+
+    // A line check asked for is made at the next pass; a ring is found within the watch's
+    // interval, and from it on every pass watches the line.
+    state.lineCheckPending = 1;
+    const int before = phone->ringLooks;
+    OnePass();
+    EXPECT_EQ(before + 1, phone->ringLooks);
+    EXPECT_EQ(0, state.lineCheckPending.load());
+    phone->pstnRinging = true;
+    int waited = 0;
+    while (state.ringPolls.load() == 0 && waited < 100) {
+        OnePass();
+        ++waited;
+    }
+    EXPECT_EQ(1, state.ringPolls.load());
+    EXPECT_LE(static_cast<unsigned>(waited) * cc->pace.slowPassMs, watchMs + cc->pace.slowPassMs);
+    const int ringing = phone->ringLooks;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(OnePass().waited);
+    EXPECT_EQ(ringing + 5, phone->ringLooks);
     cc->ReleasePhone();
 }
 
