@@ -27,8 +27,42 @@ class LatchingPhone : public TestPhone {
     int ringLooks = 0;
 };
 
+// Virtual time that tells which pause ended a pass: the slow pace's is its last.
+class PaceClock final : public Clock {
+  public:
+    void Sleep(unsigned ms) override {
+        now_ += ms;
+        slept_ += ms;
+        lastSleepMs_ = ms;
+        ++sleeps_;
+    }
+    uint64_t NowMs() override { return now_; }
+    bool WaitForWake(WakeSignal& wake, unsigned ms) override {
+        const bool woken = Clock::WaitForWake(wake, ms);
+        if (woken) ++wokenWaits_;
+        return woken;
+    }
+    void Advance(uint64_t ms) { now_ += ms; }
+    uint64_t TotalSlept() const { return slept_; }
+    uint64_t WokenWaits() const { return wokenWaits_; }
+    unsigned LastSleepMs() const { return lastSleepMs_; }
+    uint64_t Sleeps() const { return sleeps_; }
+
+  private:
+    uint64_t now_ = 0;
+    uint64_t slept_ = 0;
+    uint64_t wokenWaits_ = 0;
+    uint64_t sleeps_ = 0;
+    unsigned lastSleepMs_ = 0;
+};
+
 class IdlePaceTest : public CallTest {
   protected:
+    void SetUp() override {
+        CallTest::SetUp();
+        SetClock(&clock);
+    }
+
     LatchingPhone* InstallLatchingPhone() {
         auto* phone = new LatchingPhone(phones);
         cc->m_pPhone = phone;
@@ -39,20 +73,24 @@ class IdlePaceTest : public CallTest {
         state.playerIdle = 1;
         return phone;
     }
-    // One pass: whether it ended with a wait, how long it paused in all (virtual time), and
-    // whether a wake ended its wait.
+    // One pass: whether it ended with the slow pace's pause, how long it paused in all
+    // (virtual time), and whether a wake ended a wait of it.
     struct PassWait {
         bool waited;
         uint64_t sleptMs;
         bool woken;
     };
     PassWait OnePass() {
-        const uint64_t waits = clock.Waits();
+        const uint64_t sleeps = clock.Sleeps();
         const uint64_t slept = clock.TotalSlept();
         const uint64_t woken = clock.WokenWaits();
         EXPECT_TRUE(cc->PhoneEventPass());
-        return {clock.Waits() > waits, clock.TotalSlept() - slept, clock.WokenWaits() > woken};
+        const bool slowPause =
+            clock.Sleeps() > sleeps && clock.LastSleepMs() == cc->pace.slowPassMs;
+        return {slowPause, clock.TotalSlept() - slept, clock.WokenWaits() > woken};
     }
+    PaceClock clock; // hides the fixture's: this one tells the pauses apart
+
     // Idle on hook, no episode of any kind under way.
     void ResetState() {
         state.offHook = 0;
@@ -262,15 +300,14 @@ TEST_F(IdlePaceTest, AStopRequestWakesAWaitingThread) {
 // --- 1000 key presses at the slow pace -------------------------------------------------------
 
 // Virtual time with a timetable: what is due happens when time reaches it, also in the middle of
-// a pause or of a request on the modelled bus. Counts the loop's slow-pace waits.
+// a pause or of a request on the modelled bus. Counts the slow pace's pauses.
 class TimetableClock final : public Clock {
   public:
-    void Sleep(unsigned ms) override { AdvanceTo(now_ + ms); }
-    uint64_t NowMs() override { return now_; }
-    bool WaitForWake(WakeSignal& wake, unsigned ms) override {
+    void Sleep(unsigned ms) override {
         if (ms == slowWaitMs) ++slowWaits;
-        return Clock::WaitForWake(wake, ms);
+        AdvanceTo(now_ + ms);
     }
+    uint64_t NowMs() override { return now_; }
     void At(uint64_t ms, std::function<void()> what) { due_.emplace(ms, std::move(what)); }
     bool Done() const { return due_.empty(); }
 
