@@ -3,9 +3,13 @@
 // scripts/bench in a scratch directory holding Kestrel.exe and the DLL.
 //
 // Output, one line each, flushed at once:
-//   MARK begin|end <phase>   the script samples the Kestrel process's CPU time at these
+//   MARK begin|end <phase>   the script samples the Kestrel process's CPU time and its threads'
+//                            context switches at these
+//   MEM <label>              the script reads the Kestrel process's private memory now
 //   RESULT <name> <value>    a figure
 //   NOTE <text>              anything else worth reading
+// The sound Kestrel plays is appended to alsa_out.raw in the current directory when the script
+// points ALSA there; the dial tone is timed from it.
 // Exit code 0 when every phase ran, 1 when one could not (the reason is a NOTE).
 #include "adapter/LabControl.h"
 
@@ -32,7 +36,8 @@ const double kHookSettleMs = 50;
 struct Options {
     unsigned cpuSeconds = 10;
     int keySamples = 50;
-    int hookSamples = 20;
+    int hookSamples = 100; // also the calls made before the memory is read again
+    int toneSamples = 30;
     int ringCycles = 3;
 };
 
@@ -310,17 +315,87 @@ void IdlePhase(const char* name, const Options& o) {
     Result(std::string(name) + "_requests_per_s", calls * 1000.0 / (NowMs() - start));
 }
 
-// Ready once the phone event thread polls: requests come at hundreds a second.
+// Until a second passes with almost no device request (the status poll makes one every 2 s);
+// false on time-out.
+bool Quiet(double timeoutMs) {
+    const double until = NowMs() + timeoutMs;
+    while (NowMs() < until) {
+        const long before = LabValue("calls?");
+        Pump(1000);
+        if (LabValue("calls?") - before <= 2) return true;
+    }
+    return false;
+}
+
+// Ready once the phone event thread polls: tens of requests a second at least, against one
+// every 2 s of the status poll while the bridge is not ready.
 bool WaitUntilPolling(double timeoutMs) {
     const double until = NowMs() + timeoutMs;
     while (NowMs() < until) {
         const long before = LabValue("calls?");
         const double t = NowMs();
-        Pump(300);
+        Pump(500);
         const double rate = (LabValue("calls?") - before) * 1000.0 / (NowMs() - t);
-        if (rate > 100) return true;
+        if (rate > 20) return true;
     }
     return false;
+}
+
+// --- the sound Kestrel plays ------------------------------------------------------------------
+
+const char kSoundFile[] = "alsa_out.raw";
+
+long SoundFileSize() {
+    FILE* f = std::fopen(kSoundFile, "rb");
+    if (!f) return -1;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fclose(f);
+    return size;
+}
+
+// Whether anything but digital silence (0x00 or 0x80 bytes) was played after offset `from`.
+bool SoundSince(long from) {
+    FILE* f = std::fopen(kSoundFile, "rb");
+    if (!f) return false;
+    std::fseek(f, from, SEEK_SET);
+    unsigned char buffer[4096];
+    bool sound = false;
+    size_t n = 0;
+    while (!sound && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        for (size_t i = 0; i < n && !sound; ++i)
+            sound = buffer[i] != 0x00 && buffer[i] != 0x80;
+    std::fclose(f);
+    return sound;
+}
+
+// Lifting the receiver of an idle telephone (no call, the loop at its slow pace) until the dial
+// tone sounds: Kestrel plays tone.wav through the wave device once it has read the hook.
+void DialToneLatency(const Options& o) {
+    if (SoundFileSize() < 0) {
+        Line("NOTE no %s: the dial tone is not timed", kSoundFile);
+        return;
+    }
+    std::vector<double> latency;
+    int silent = 0;
+    Lab("phone onhook");
+    Pump(500);
+    for (int i = 0; i < o.toneSamples; ++i) {
+        // Past the full pace that follows the last hook event, and not in step with the loop.
+        Pump(1300 + (i * 37) % 300);
+        const long mark = SoundFileSize();
+        const double t0 = NowMs();
+        Lab("phone offhook");
+        if (PumpUntil([mark] { return SoundSince(mark); }, 3000))
+            latency.push_back(NowMs() - t0);
+        else
+            ++silent;
+        Pump(100);
+        Lab("phone onhook");
+        Pump(300);
+    }
+    Distribution("offhook_to_dialtone", latency);
+    Result("dialtone_silent", silent);
 }
 
 // Raises a DTMF digit and waits until the phone event thread has read and cleared its
@@ -471,13 +546,32 @@ bool Fail(const char* why) {
 }
 
 bool Run(const Options& o) {
-    if (!CreateStandIn()) return Fail("cannot create the Skype stand-in windows (DISPLAY set?)");
+    // First without Skype: nothing to poll, nothing to talk to.
     if (!StartKestrel()) return Fail("cannot start Kestrel.exe in the current directory");
-    if (!PumpUntil([] { return client != nullptr; }, 30000))
-        return Fail("Kestrel sent no discovery within 30 s");
     if (!PumpUntil([] { return LabValue("opened?") == 1; }, 30000))
         return Fail("the lab device was not opened within 30 s");
-    Pump(3000); // the first status polls and anything else of start-up
+    // The line chip's bring-up takes seconds of its own; then the first status polls.
+    if (!Quiet(30000)) Line("NOTE the device requests did not settle after start-up");
+    Pump(2000);
+    Line("MEM start");
+    IdlePhase("noskype", o);
+
+    // Skype comes up: its announcement to every window makes Kestrel look for it. Should that go
+    // unheard, Kestrel is started again with Skype already there.
+    if (!CreateStandIn()) return Fail("cannot create the Skype stand-in windows (DISPLAY set?)");
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(HWND_BROADCAST, attachMsg, reinterpret_cast<WPARAM>(apiWnd), 0x8001,
+                        SMTO_ABORTIFHUNG, 2000, &ignored);
+    if (!PumpUntil([] { return client != nullptr; }, 10000)) {
+        Line("NOTE no discovery after Skype's announcement; Kestrel started again");
+        StopKestrel();
+        if (!StartKestrel()) return Fail("cannot start Kestrel.exe again");
+        if (!PumpUntil([] { return client != nullptr; }, 30000))
+            return Fail("Kestrel sent no discovery within 30 s");
+        if (!PumpUntil([] { return LabValue("opened?") == 1; }, 30000))
+            return Fail("the lab device was not opened within 30 s");
+    }
+    Pump(3000);
 
     // Attach status 1: Skype waits for the user, so the bridge stays not ready.
     IdlePhase("notready", o);
@@ -489,7 +583,10 @@ bool Run(const Options& o) {
     IdlePhase("ready", o);
 
     KeyLatency(o);
-    HookLatency(o);
+    DialToneLatency(o);
+    HookLatency(o); // o.hookSamples calls, answered and hung up
+    Pump(2500);
+    Line("MEM after_calls");
     RingCadence(o);
     return KestrelRunning() ? true : Fail("Kestrel ended during the run");
 }
@@ -506,6 +603,7 @@ int main(int argc, char** argv) {
         if (arg == "--key-samples") o.keySamples = v;
         if (arg == "--hook-samples") o.hookSamples = v;
         if (arg == "--ring-cycles") o.ringCycles = v;
+        if (arg == "--tone-samples") o.toneSamples = v;
     }
     const bool ok = Run(o);
     StopKestrel();

@@ -38,6 +38,7 @@ CallControl::~CallControl() {
     assert(!DeviceLockHeldHere() && "the thread needs deviceLock to end its pass");
     if (phoneThread_.joinable()) {
         m_bStopThread = 1;
+        WakePhoneThread();
         phoneThread_.join();
     }
     DeviceLockGuard hold;
@@ -113,6 +114,7 @@ int CallControl::OpenPhone() {
     if (phoneThread_.joinable()) {
         assert(!DeviceLockHeldHere() && "the old thread needs deviceLock to end its pass");
         m_bStopThread = 1;
+        WakePhoneThread();
         phoneThread_.join();
     }
 
@@ -180,6 +182,7 @@ int CallControl::OpenPhone() {
     state_.callState = CALL_IDLE;
     state_.pstnActive = 0;
     std::memset(state_.dialed, 0, sizeof state_.dialed);
+    WakePhoneThread();
 
     if (hangUpPhoneless) HangUp(phonelessCall);
 
@@ -197,6 +200,7 @@ void CallControl::ShutDownDevice() {
     if (m_hThread != 0) {
         m_bReleaseOnStop = 1;
         m_bStopThread = 1;
+        WakePhoneThread();
     }
     // Wait for the thread to finish its pass (and the release it makes) rather than for a fixed
     // time; bounded, so that a library that hangs cannot keep the program from ending.
@@ -258,6 +262,7 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
             if (m_pPhone.load() != nullptr) {
                 m_bReleaseOnStop = 1;
                 m_bStopThread = 1;
+                WakePhoneThread();
                 EndCallOfRemovedDevice();
             }
             m_nProductId = 0;

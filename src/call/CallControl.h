@@ -5,6 +5,7 @@
 #pragma once
 #include "call/BridgeState.h"
 #include "call/MainWindow.h"
+#include "core/Clock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -47,12 +48,24 @@ class CallControl {
     // Limits chosen here (see the handlers for why).
     static constexpr int kMaxDialed = 62;               // "+" and the number fit `dialed`
     static constexpr unsigned kThreadStopWaitMs = 5000; // shutdown's wait for the thread
-    // Loop pause with nothing to poll; 1 ms steps the loop yields deviceLock to a waiter.
-    static constexpr unsigned kIdlePauseMs = kBenchSpin ? 0 : 20;
+    // Longest wait with nothing to poll; a wake (WakePhoneThread) ends it as soon as there is.
+    static constexpr unsigned kIdlePauseMs = kBenchSpin ? 0 : 1000;
+    // 1 ms steps the loop yields deviceLock to a waiter.
     static constexpr unsigned kStandAsideSteps = kBenchSpin ? 0 : 20;
     // How long a dialled call waits for Skype to report the call it makes; a client answers in
     // milliseconds, and one that never does must not keep the phone from dialling again.
     static constexpr unsigned kDialAnswerWaitMs = 10000;
+
+    // The loop's pace while it polls. Full: the next pass at once. Slow: a pause between passes,
+    // taken only while the receiver is down, nothing rings, no call or PSTN episode is under way,
+    // no event came within briskAfterEventMs, and the phone keeps its events until polled.
+    // At the slow pace the PSTN watch looks at the line's ring every slowRingWatchMs only.
+    struct Pace {
+        unsigned slowPassMs = kBenchSpin ? 0 : 12;
+        unsigned slowRingWatchMs = 60;
+        unsigned briskAfterEventMs = 1000;
+    };
+    Pace pace; // set before the thread starts
 
     // --- Device catalogue and opening (GUI thread) ------------------------------------------
     int OpenPhone();
@@ -80,6 +93,10 @@ class CallControl {
 
     // --- Timers (GUI thread) ------------------------------------------------------------------
     void OnTimer(unsigned id);
+
+    // Ends the phone event thread's wait: polling may be needed again (the bridge became ready,
+    // a line check or a stop is asked for, a phone was opened). Any thread.
+    void WakePhoneThread() { phoneWake_.Set(); }
 
     // --- Shutdown, device part: stop the thread, withdraw the window, release the phone and
     // close the library's mixer and device, in that order.
@@ -147,8 +164,16 @@ class CallControl {
     // Waits, at most maxMs through the clock, for the thread to end; joins it once it has.
     void WaitForPhoneThread(unsigned maxMs);
     void StandAsideForLockWaiters();
+    // Whether the next pass must follow at once (see Pace); the phone event thread's.
+    bool FullPace(bool keepsEvents);
 
     std::thread phoneThread_;
     std::atomic<std::thread::id> guiThread_{};
     std::atomic<int> passesRunning_{0}; // passes under way: never more than one
+    WakeSignal phoneWake_;
+    // Clock time of the last key or ringing poll the loop saw; the phone event thread's alone.
+    uint64_t lastEventMs_ = 0;
+    bool sawEvent_ = false;
+    bool slowPace_ = false;        // the last pass ended at the slow pace
+    uint64_t lastRingWatchMs_ = 0; // clock time of the last PSTN watch
 };

@@ -49,6 +49,8 @@ void CallControl::PstnWatch() {
             s.busyRingPolls = 0;
         }
         s.lastRingPollMs = now;
+        lastEventMs_ = now;
+        sawEvent_ = true;
         if (s.ringPolls > kRingPollsPerBurst) {
             s.ringPolls = 0;
             s.ringSeen = 1;
@@ -135,19 +137,33 @@ bool CallControl::PhoneEventPass() {
 
     if (m_pPhone.load() != nullptr && s.voipOnly == 0 && s.devicePresent != 0 &&
         s.bridgeReady == 1) {
-        PstnWatch();
-        polled = true;
+        // At the slow pace the line's ring is looked at less often than the keys: a ring burst
+        // lasts far longer than this, and the first ringing poll brings back the full pace, at
+        // which the burst is counted as ever. A line check asked for is made at once.
+        const uint64_t now = GetClock().NowMs();
+        if (!slowPace_ || s.lineCheckPending != 0 || s.pstnActive != 0 ||
+            now - lastRingWatchMs_ >= pace.slowRingWatchMs) {
+            lastRingWatchMs_ = now;
+            PstnWatch();
+            polled = true;
+        }
     }
 
+    bool keepsEvents = false;
     if (s.pstnActive == 0 && s.devicePresent != 0 && s.bridgeReady == 1) {
         int found = 0;
         PhoneKey key = kKeyNone;
         polled = WithPhone([&](PhoneDevice& p) {
                      found = p.PollEvent();
                      if (found) key = p.GetEventKey();
+                     keepsEvents = p.KeepsEventsUntilPolled();
                  }) ||
                  polled;
-        if (found) window_.PostPhoneKey(static_cast<int8_t>(key));
+        if (found) {
+            window_.PostPhoneKey(static_cast<int8_t>(key));
+            lastEventMs_ = GetClock().NowMs();
+            sawEvent_ = true;
+        }
     }
 
     // The stop request is read first: the removal asks for the release before the stop, so a
@@ -162,12 +178,37 @@ bool CallControl::PhoneEventPass() {
     }
     if (stop) return false;
 
-    // Nothing to poll (no phone, bridge not ready): don't spin a core until there is.
-    if (polled)
-        StandAsideForLockWaiters();
-    else
-        Pause(kIdlePauseMs);
+    // Nothing to poll (no phone, bridge not ready, the PSTN line taken in "VoIP Only"): block
+    // until something asks for polling again; the bound only caps a wake that never comes.
+    if (!polled) {
+        slowPace_ = false;
+        PauseUntilWoken(phoneWake_, kIdlePauseMs);
+        return true;
+    }
+    StandAsideForLockWaiters();
+    // A plain pause: it is short, and a wait that a wake could end costs a round trip through
+    // the system's scheduler objects each time (under Wine, two requests to its server).
+    slowPace_ = !FullPace(keepsEvents);
+    if (slowPace_) Pause(pace.slowPassMs);
     return true;
+}
+
+bool CallControl::FullPace(bool keepsEvents) {
+    if (kBenchSpin) return true;
+    const BridgeState& s = state_;
+    // A phone that forgets what no poll saw in time is polled as often as it can be.
+    if (!keepsEvents) return true;
+    // Receiver up: digits and hash come next, and the answer to them must not wait.
+    if (s.offHook == 1) return true;
+    // A call rings or is under way, on Skype or on the PSTN line; PSTN ring bursts are counted in
+    // polls, so their pace stays the one they were counted at.
+    if (s.callState != CALL_IDLE || s.ringing == 1 || s.pstnActive == 1 || s.ringSeen == 1 ||
+        s.ringEndTimerArmed == 1)
+        return true;
+    const uint64_t now = GetClock().NowMs();
+    if (s.ringPolls > 0 && now - s.lastRingPollMs <= kRingQuietMs) return true;
+    // An event not handled yet (the GUI thread sets offHook) or one that more follow.
+    return sawEvent_ && now - lastEventMs_ < pace.briskAfterEventMs;
 }
 
 void CallControl::PhoneEventLoop() {

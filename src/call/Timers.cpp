@@ -45,6 +45,7 @@ void CallControl::StatusPoll() {
         // ChoosePromptDevice waits for bridgeReady, so the choice falls on the second ready poll.
         if (s.promptDeviceChosen == 0 && s.attachStatus == ATTACH_SUCCESS) ChoosePromptDevice(s);
         s.bridgeReady = 1;
+        WakePhoneThread();
     } else {
         if (!phoneOpen) window_.EnableModeButtons(false);
         window_.SetTrayIcon(ICON_NOT_READY);
@@ -88,6 +89,7 @@ void CallControl::OnTimer(unsigned id) {
         s.busyRingPolls = 0;
         s.ringEndTimerArmed = 0;
         s.lineIdleTimerArmed = 0;
+        WakePhoneThread();
         break;
     case TIMER_PSTN_LINE_IDLE:
         WithPhone([&](PhoneDevice& phone) {

@@ -3,6 +3,35 @@
 #include <chrono>
 #include <thread>
 
+void WakeSignal::Set() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        set_ = true;
+    }
+    woken_.notify_all();
+}
+
+bool WakeSignal::Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool was = set_;
+    set_ = false;
+    return was;
+}
+
+bool WakeSignal::WaitFor(unsigned ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool woken =
+        woken_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return set_; });
+    set_ = false;
+    return woken;
+}
+
+bool Clock::WaitForWake(WakeSignal& wake, unsigned ms) {
+    if (wake.Take()) return true;
+    Sleep(ms);
+    return false;
+}
+
 namespace {
 
 class RealClock final : public Clock {
@@ -13,6 +42,8 @@ class RealClock final : public Clock {
         return static_cast<uint64_t>(
             duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
+    // Blocks on the signal's condition variable: no wake-ups of its own while nothing comes.
+    bool WaitForWake(WakeSignal& wake, unsigned ms) override { return wake.WaitFor(ms); }
 };
 
 RealClock realClock;

@@ -118,6 +118,10 @@ int KwPciPhone::NeedsPolling() {
     return 1;
 }
 
+bool KwPciPhone::KeepsEventsUntilPolled() {
+    return true;
+}
+
 int KwPciPhone::VendorCall48(int value) {
     DeviceLockGuard hold;
     return DevCall48(value);

@@ -36,6 +36,7 @@ class KwPciPhone : public PhoneDevice {
     int PlayTone(int tone, int on) override;
     uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
     int NeedsPolling() override;
+    bool KeepsEventsUntilPolled() override; // the driver queues the card's events
     int VendorCall48(int value) override;
     int VendorCall49() override;
     int VendorCall50(int value) override;

@@ -322,11 +322,12 @@ int KwUsbPhone::CalibrateSlic() {
     return 1;
 }
 
-bool KwUsbPhone::SlicLooksReset() {
+bool KwUsbPhone::SlicLooksReset(bool* bothRead) {
     int loopback = 0;
     int linefeed = 0;
     const bool loopbackRead = SlicReadDirect(SLIC_LOOPBACK, &loopback) != 0;
     const bool linefeedRead = SlicReadDirect(SLIC_LINEFEED, &linefeed) != 0;
+    if (bothRead) *bothRead = loopbackRead && linefeedRead;
     if (loopbackRead && loopback == kSlicResetLoopback) return true;
     return linefeedRead && linefeed == kLinefeedOpen && !slicRefused;
 }
@@ -336,9 +337,17 @@ int KwUsbPhone::PollEvent() {
 
     // A chip reset behind our back (loopback back at 2, or the line feed open): look again after
     // a moment, then set the adapter up anew. A read that failed shows nothing of the kind.
-    if (SlicLooksReset()) {
-        Pause(kResetRecheckMs);
-        if (SlicLooksReset()) Initialize();
+    const uint64_t now = GetClock().NowMs();
+    if (resetCheckDue || now - lastResetCheckMs >= kSlicResetCheckIntervalMs) {
+        lastResetCheckMs = now;
+        bool bothRead = false;
+        resetCheckDue = SlicLooksReset(&bothRead);
+        if (resetCheckDue) {
+            Pause(kResetRecheckMs);
+            if (SlicLooksReset()) Initialize();
+        } else {
+            resetCheckDue = !bothRead;
+        }
     }
 
     lastEvent = kEventNone;
@@ -475,6 +484,10 @@ uintptr_t KwUsbPhone::StartWindowTimer(uintptr_t window, unsigned id, unsigned m
 
 int KwUsbPhone::NeedsPolling() {
     return 1;
+}
+
+bool KwUsbPhone::KeepsEventsUntilPolled() {
+    return true;
 }
 
 KwUsbPhoneRelay::KwUsbPhoneRelay(int pcm) : KwUsbPhone(pcm) {}

@@ -35,6 +35,11 @@ struct SlicTone {
 constexpr int kSlicToneCount = 22;
 extern const SlicTone kSlicToneTable[kSlicToneCount];
 
+// Between two looks of the poll for a line chip found in its reset state, while the chip was
+// found working. A reset chip raises no interrupt until it is set up again, so a look a second
+// later loses no event that an earlier one would have saved.
+constexpr uint64_t kSlicResetCheckIntervalMs = 1000;
+
 // The SLIC's sample rate: oscillator and cadence arithmetic count in its ticks.
 constexpr double kSlicTicksPerSecond = 8000.0;
 
@@ -64,6 +69,7 @@ class KwUsbPhone : public PhoneDevice {
     int PlayTone(int tone, int on) override;
     uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
     int NeedsPolling() override;
+    bool KeepsEventsUntilPolled() override; // hook and DTMF flags stay set until cleared
 
     // Extended interface, slots 21 to 26. Slots 22 to 26 take no lock: they run inside
     // Initialize, which holds it.
@@ -90,10 +96,16 @@ class KwUsbPhone : public PhoneDevice {
 
   private:
     // Whether the line chip shows its reset state, judged on values really read.
-    bool SlicLooksReset();
+    // bothRead (optional) tells whether both registers were really read.
+    bool SlicLooksReset(bool* bothRead = nullptr);
     // The chip refused its bring-up (variants 1 and 2): its line feed stays open, so an open
     // line feed is no sign of a reset; only the loopback's power-on value is.
     bool slicRefused = false;
+    // The reset check is rate-limited: it reads two registers, and the poll runs many times a
+    // second. Due at the first poll, and again at once while the last check saw the reset state
+    // or could not read both registers.
+    bool resetCheckDue = true;
+    uint64_t lastResetCheckMs = 0;
 };
 
 // The variant with an auxiliary relay. The system does not set this adapter up: its Initialize

@@ -88,6 +88,10 @@ int PhoneDevice::SetLineMode(int line) {
 
 void PhoneDevice::OnLineMode(int) {}
 
+bool PhoneDevice::KeepsEventsUntilPolled() {
+    return false;
+}
+
 namespace {
 std::atomic<WindowTimerFn> windowTimer{nullptr};
 } // namespace

@@ -68,6 +68,12 @@ class PhoneDevice {
     // returns the library's result.
     int SetLineMode(int line);
 
+    // Whether a key or hook event stays readable until a poll takes it (the line chip latches
+    // it in an interrupt flag, the PCI driver queues it): then a slower poll loses nothing. False
+    // where only a poll at the right moment sees it, such as a keypad scanned through pins.
+    // Declared after every slot, like OnLineMode.
+    virtual bool KeepsEventsUntilPolled();
+
     // Index of the event found by the last PollEvent; kEventNone when there is none.
     int32_t lastEvent = kEventNone;
 

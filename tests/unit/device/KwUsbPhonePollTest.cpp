@@ -156,6 +156,47 @@ TEST_F(PollTest, ASlicFoundInResetIsSetUpAgain) {
     EXPECT_EQ('3', phone.GetEventKey());
 }
 
+TEST_F(PollTest, TheLookForAResetChipIsRateLimited) {
+    // Loopback and line feed: read at the first poll, then once a second of clock time while the
+    // chip is found working; at every poll while a read fails or the chip looks reset.
+    KwUsbPhone phone(0);
+    auto looks = [&](int polls) {
+        int reads = 0;
+        for (int i = 0; i < polls; ++i) {
+            lab.ClearCalls();
+            phone.PollEvent();
+            for (const std::string& op : TakeOps())
+                if (op == "d8?") ++reads;
+        }
+        return reads;
+    };
+    BringUp(phone);
+    EXPECT_EQ(1, looks(10));
+    clock.Advance(kSlicResetCheckIntervalMs - 1);
+    EXPECT_EQ(0, looks(1));
+    clock.Advance(1);
+    EXPECT_EQ(1, looks(10));
+
+    // A failed read tells nothing: looked at again at the next poll.
+    clock.Advance(kSlicResetCheckIntervalMs);
+    lab.FailReads(LabTarget::SlicDirect, 64, 1);
+    EXPECT_EQ(2, looks(10));
+
+    // A reset between two looks is found at the next one and the chip set up again; the look
+    // after that bring-up comes at once.
+    lab.ResetSlic();
+    EXPECT_EQ(0, looks(5));
+    EXPECT_EQ(0, lab.SlicDirect(64));
+    clock.Advance(kSlicResetCheckIntervalMs);
+    lab.ClearCalls();
+    phone.PollEvent();
+    EXPECT_EQ(0x11, lab.SlicDirect(64));
+    EXPECT_EQ(1, looks(10));
+    lab.PressDtmf('3');
+    EXPECT_EQ(1, phone.PollEvent());
+    EXPECT_EQ('3', phone.GetEventKey());
+}
+
 TEST_F(PollTest, RelayVariantLeftInResetWaitsAndPollsOn) {
     // The lab's chip starts in its reset state, and this variant's Initialize does nothing.
     KwUsbPhoneRelay phone(0);
