@@ -371,3 +371,4 @@ TEST_F(ReadFailureTest, TheLastSettingsOfABringUpSurviveAFailedWrite) {
         }
     }
 }
+
