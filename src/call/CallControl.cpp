@@ -265,6 +265,9 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
         }
         return false;
     case WMU_DEVICE_REMOVED:
+        // First: the thread, woken to release, must see the device gone (a removed device's line
+        // switch is not made again).
+        state_.devicePresent = 0;
         if (static_cast<int32_t>(lParam) == m_nProductId) {
             // An opening still pending for this device is moot; its next arrival arms another.
             window_.KillTimer(TIMER_OPEN_PHONE);
@@ -276,7 +279,6 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
             }
             m_nProductId = 0;
         }
-        state_.devicePresent = 0;
         return false;
     default: return false;
     }
