@@ -19,9 +19,6 @@ constexpr uintptr_t PBT_APMRESUMECRITICAL_EVT = 6;
 constexpr uintptr_t PBT_APMRESUMESUSPEND_EVT = 7;
 constexpr uintptr_t PBT_APMRESUMEAUTOMATIC_EVT = 18;
 
-constexpr unsigned kOpenPhoneDelayMs = 2000;
-// While the old phone thread still releases the removed device: a release takes one pass.
-constexpr unsigned kOpenPhoneRetryMs = 500;
 constexpr unsigned kUnregisterPauseMs = 1000;
 constexpr unsigned kThreadWaitStepMs = 10;
 

@@ -3,8 +3,9 @@
 // that call control uses and the handlers that act on them. CKestrelDlg derives from it and
 // forwards window messages; tests drive it directly with fakes of the seams.
 #pragma once
-#include "call/BridgeState.h"
-#include "call/MainWindow.h"
+#include "bridge/BridgeState.h"
+#include "bridge/MainWindow.h"
+#include "bridge/SkypeCommands.h"
 #include "core/Clock.h"
 
 #include <atomic>
@@ -19,16 +20,6 @@ constexpr bool kBenchSpin = true;
 #else
 constexpr bool kBenchSpin = false;
 #endif
-
-// What call control needs of the Skype link.
-class SkypeCommands {
-  public:
-    virtual ~SkypeCommands() = default;
-    // Sends the text now in commandText.
-    virtual void SendSkypeCommand() = 0;
-    // Answers the notification being handled with TRUE at once.
-    virtual void ReplyTrue() = 0;
-};
 
 class CallControl {
   public:

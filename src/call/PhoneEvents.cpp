@@ -19,8 +19,6 @@ namespace {
 constexpr unsigned kShortPauseMs = 51;
 constexpr unsigned kLineSwitchPauseMs = 500;
 constexpr unsigned kRingNotifyPauseMs = 500;
-constexpr unsigned kRingOverMs = 5000;
-constexpr unsigned kLineIdleMs = 1000;
 constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after this many
 // Ringing polls seen before this long a quiet stretch belong to no ring episode. Longer than the
 // longest silence of common ring cadences (4 s: 2 s on 4 s off in North America, 1 s on 4 s off

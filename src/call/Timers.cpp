@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr unsigned kRingOnMs = 1000;
-constexpr unsigned kRingOffMs = 3000;
-constexpr unsigned kStatusPollMs = 2000;
-constexpr unsigned kAnimationMs = 500;
 constexpr int kAnimationFrames = 5; // 130..133, then 133 held for one more tick
 constexpr int kLivenessFailuresAllowed = 2;
 
