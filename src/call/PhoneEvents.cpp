@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
+#include "device/SlicRegisters.h"
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
@@ -24,9 +25,8 @@ constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after thi
 // longest silence of common ring cadences (4 s: 2 s on 4 s off in North America, 1 s on 4 s off
 // in Germany and Italy), so that short bursts still add up across their silences; the same
 // stretch after which timer 7 takes an episode as over.
-constexpr uint64_t kRingQuietMs = 5000;
+constexpr uint64_t kRingQuietMs = kRingOverMs;
 constexpr int kMaxNotifyPrompts = 3;
-constexpr int kLineInUsePin = 0x10;
 
 } // namespace
 
@@ -91,7 +91,7 @@ void CallControl::PstnWatch() {
         // Without a detector nothing shows the line in use: taken as idle, the telephone comes
         // back to VoIP instead of staying on a line we cannot watch, with its keys unread.
         if (!WithPhone([&](PhoneDevice& p) {
-                inUse = HasLineUseDetector(p) ? DevGetPins(kLineInUsePin) : 0;
+                inUse = HasLineUseDetector(p) ? DevGetPins(kPinLineInUse) : 0;
             }))
             return;
         if (inUse == 0) {
