@@ -31,6 +31,19 @@ enum CallStateValue : int32_t {
     CALL_PSTN_OUT = 6,    // the user took the PSTN line to dial out
 };
 
+// The state's name for traces; "unknown" for a value outside CallStateValue.
+inline const char* CallStateName(int32_t state) {
+    switch (state) {
+    case CALL_IDLE: return "idle";
+    case CALL_RINGING_IN: return "ringing in";
+    case CALL_GOING_OUT: return "going out";
+    case CALL_IN_PROGRESS: return "in progress";
+    case CALL_PSTN_IN: return "PSTN in";
+    case CALL_PSTN_OUT: return "PSTN out";
+    default: return "unknown";
+    }
+}
+
 // Attach status values (attachStatus).
 enum AttachStatusValue : int32_t {
     ATTACH_SUCCESS = 0,

@@ -75,6 +75,32 @@ void CallControl::ReleasePhone() {
     if (released) state_.deviceLockDeleted = 1;
 }
 
+void CallControl::AskThreadToRelease() {
+    // The request before the stop: the thread reads them the other way round, so a stop it sees
+    // comes with its release request.
+    m_bReleaseOnStop = 1;
+    m_bStopThread = 1;
+    WakePhoneThread();
+}
+
+void CallControl::ReleaseAndCloseDevice() {
+    ReleasePhone();
+    m_hMixer = 0;
+    DevCloseMixer();
+    DevClose();
+}
+
+void CallControl::ResetPstnWatch() {
+    BridgeState& s = state_;
+    s.ringPolls = 0;
+    s.ringSeen = 0;
+    s.notifyCount = 0;
+    s.lineCheckPending = 1;
+    s.busyRingPolls = 0;
+    s.ringEndTimerArmed = 0;
+    s.lineIdleTimerArmed = 0;
+}
+
 void CallControl::StartPhoneThread() {
     m_hThread = 1;
     try {
@@ -167,14 +193,8 @@ int CallControl::OpenPhone() {
         ChoosePromptDevice(state_);
     }
 
-    state_.lineIdleTimerArmed = 0;
+    ResetPstnWatch();
     state_.dialedLen = 0;
-    state_.notifyCount = 0;
-    state_.busyRingPolls = 0;
-    state_.ringPolls = 0;
-    state_.ringSeen = 0;
-    state_.lineCheckPending = 1;
-    state_.ringEndTimerArmed = 0;
     state_.devicePresent = 1;
     state_.callState = CALL_IDLE;
     state_.pstnActive = 0;
@@ -194,11 +214,7 @@ int CallControl::OpenPhone() {
 
 void CallControl::ShutDownDevice() {
     assert(OnGuiThread() && "ShutDownDevice: GUI thread only");
-    if (m_hThread != 0) {
-        m_bReleaseOnStop = 1;
-        m_bStopThread = 1;
-        WakePhoneThread();
-    }
+    if (m_hThread != 0) AskThreadToRelease();
     // Wait for the thread to finish its pass (and the release it makes) rather than for a fixed
     // time; bounded, so that a library that hangs cannot keep the program from ending.
     WaitForPhoneThread(kThreadStopWaitMs);
@@ -206,11 +222,7 @@ void CallControl::ShutDownDevice() {
     DevUnregisterWindow();
     Pause(kUnregisterPauseMs);
 
-    ReleasePhone();
-
-    m_hMixer = 0;
-    DevCloseMixer();
-    DevClose();
+    ReleaseAndCloseDevice();
 }
 
 void CallControl::EndCallOfRemovedDevice() {
@@ -257,9 +269,7 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
             // An opening still pending for this device is moot; its next arrival arms another.
             window_.KillTimer(TIMER_OPEN_PHONE);
             if (m_pPhone.load() != nullptr) {
-                m_bReleaseOnStop = 1;
-                m_bStopThread = 1;
-                WakePhoneThread();
+                AskThreadToRelease();
                 EndCallOfRemovedDevice();
             }
             m_nProductId = 0;

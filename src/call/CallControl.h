@@ -152,6 +152,14 @@ class CallControl {
     void AnswerRingingCall();
     void StatusPoll();
     void StartPhoneThread();
+    // The device's life, each step in one place. Asks the phone event thread to release the
+    // phone and stop at the end of its pass (a thread that runs: it does the release itself).
+    void AskThreadToRelease();
+    // Releases the phone, then closes the library's mixer and device.
+    void ReleaseAndCloseDevice();
+    // The PSTN watch starts over: no ring counted, no prompt made, no watch timer armed, a line
+    // check due.
+    void ResetPstnWatch();
     // Waits, at most maxMs through the clock, for the thread to end; joins it once it has.
     void WaitForPhoneThread(unsigned maxMs);
     void StandAsideForLockWaiters();

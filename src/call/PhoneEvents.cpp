@@ -168,10 +168,7 @@ bool CallControl::PhoneEventPass() {
     // stop seen here comes with its release request visible.
     const bool stop = m_bStopThread != 0;
     if (m_bReleaseOnStop == 1) {
-        ReleasePhone();
-        m_hMixer = 0;
-        DevCloseMixer();
-        DevClose();
+        ReleaseAndCloseDevice();
         return false;
     }
     if (stop) return false;

@@ -78,13 +78,7 @@ void CallControl::OnTimer(unsigned id) {
         break;
     case TIMER_STATUS_POLL: StatusPoll(); break;
     case TIMER_PSTN_RING_OVER:
-        s.ringPolls = 0;
-        s.ringSeen = 0;
-        s.notifyCount = 0;
-        s.lineCheckPending = 1;
-        s.busyRingPolls = 0;
-        s.ringEndTimerArmed = 0;
-        s.lineIdleTimerArmed = 0;
+        ResetPstnWatch();
         WakePhoneThread();
         break;
     case TIMER_PSTN_LINE_IDLE:
