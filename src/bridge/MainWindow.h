@@ -1,5 +1,28 @@
-// What call control needs of the main window. CKestrelDlg implements it over Win32; tests use
-// a fake that records every request.
+// How portable code reaches the platform. Nothing outside a win32/ folder (and app/) calls
+// Windows; it goes through one of these seams, each declared once with every operation
+// documented where it is declared:
+//
+//   MainWindow      (here)                   timers, posts to the GUI thread, tray icon, buttons,
+//                                            playback slots, message boxes: for call control
+//                                            and playback. Passed by reference; CKestrelDlg.
+//   SkypeCommands   bridge/SkypeCommands.h   commands to Skype and the reply to a notification.
+//                                            Passed by reference; CKestrelDlg.
+//   vendor library  device/KwIpApi.h         every adapter request goes through its one entry
+//                                            (LoadDeviceLibrary; tests: SetDeviceLibrary).
+//   MciPort         playback/MciPort.h       the wave recorder/player's multimedia calls
+//                                            (SetMciPort).
+//   FileOps         playback/FileOps.h       playback's files (SetFileOps); the caller-ID
+//                                            setting's file has CallerIdFileOps
+//                                            (callerid/CallerIdStandard.h).
+//   Clock           core/Clock.h             every wait and every reading of the time (SetClock).
+//
+// Call control takes the first two by reference in its constructor; the others are process-wide
+// tables that free functions reach and that the Windows shell (or a test) installs with their
+// Set... function. A new need of Windows is a new operation on the seam of the layer that has
+// it, implemented in that layer's win32/ folder or in app/, never a call from portable code.
+//
+// MainWindow: what call control and playback need of the main window. CKestrelDlg implements
+// it over Win32; tests use a fake that records every request.
 #pragma once
 #include <cstdint>
 
