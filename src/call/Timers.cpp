@@ -20,6 +20,9 @@ constexpr int kLivenessFailuresAllowed = 2;
 void CallControl::StatusPoll() {
     BridgeState& s = state_;
 
+    // The lab leans on this order: the line chip's linefeed read comes first and bridgeReady is
+    // set after it, so phonelab's "expect ready" takes a second such read as a poll that is over
+    // (lab/phonelab/win32/Runner.cpp, ReadySeen). Move the read and that test moves with it.
     if (m_pPhone.load() != nullptr && s.devicePresent == 1 && s.callState == CALL_IDLE) {
         int value = 0;
         if (WithPhone([&](PhoneDevice&) { value = SlicReadDirect(SLIC_LINEFEED); })) {
