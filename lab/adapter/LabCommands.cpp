@@ -31,6 +31,7 @@
 //                                              each take ms longer; stall 0: off
 //   faults?                             -> number of malformed requests recorded
 //   calls?                              -> number of calls recorded
+//   calls keep <n>                      -> 1   keep only the last n calls' records (1-1000000)
 //   opened?                             -> 1 if code 0 was called and not followed by code 1
 //   key <0-9 * # A-D> [down|up]         -> 1   a handset key: one short press, or held down /
 //                                              let go (several may be down at once)
@@ -187,6 +188,14 @@ bool LabAdapter::FaultControl(const std::vector<std::string>& w, int& result) {
         if (n == 3 && ParseInt(w[1], code) && code >= 0 && code <= 255 &&
             (w[2] == "on" || w[2] == "off")) {
             RefuseCode(static_cast<int>(code), w[2] == "on");
+            result = 1;
+        }
+        return true;
+    }
+    if (w[0] == "calls" && n == 3 && w[1] == "keep") {
+        long keep = 0;
+        if (ParseInt(w[2], keep) && keep >= 1 && keep <= 1000000) {
+            SetCallLimit(static_cast<size_t>(keep));
             result = 1;
         }
         return true;

@@ -66,7 +66,7 @@ void CallControl::ReleasePhone() {
         DeviceLockGuard hold;
         PhoneDevice* phone = m_pPhone.exchange(nullptr);
         if (phone != nullptr) {
-            phone->SetLineMode(kLinePstn);
+            SwitchLine(*phone, kLinePstn, state_.devicePresent != 0);
             delete phone;
             released = true;
         }
@@ -99,6 +99,15 @@ void CallControl::ResetPstnWatch() {
     s.busyRingPolls = 0;
     s.ringEndTimerArmed = 0;
     s.lineIdleTimerArmed = 0;
+}
+
+void CallControl::SwitchLine(PhoneDevice& phone, int line, bool present) {
+    // A switch lost on the bus would leave the telephone on the other line while the call state
+    // says otherwise: made again while the device is there (once it is gone, every attempt
+    // fails and one is enough).
+    const int attempts = present ? kLineSwitchAttempts : 1;
+    for (int attempt = 0; attempt < attempts; ++attempt)
+        if (phone.SetLineMode(line)) return;
 }
 
 void CallControl::StartPhoneThread() {
@@ -165,9 +174,9 @@ int CallControl::OpenPhone() {
         int needsPolling = 0;
         // The state below starts idle, off the PSTN line, and the telephone must agree: a release
         // that reached the box after it came back (a quick replug) left it on the PSTN line.
-        WithPhone([](PhoneDevice& p) {
+        WithPhone([this](PhoneDevice& p) {
             p.Initialize();
-            p.SetLineMode(kLineComputer);
+            SwitchLine(p, kLineComputer, true); // just opened: there
         });
         // Made without the lock, as the library expects for this request.
         SelectAudioDevice(productId);

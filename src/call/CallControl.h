@@ -108,6 +108,9 @@ class CallControl {
     // Switches the telephone to the PSTN line and deletes the phone; whichever thread gets
     // here first does it, the other finds nothing left.
     void ReleasePhone();
+    // SetLineMode, made again (up to kLineSwitchAttempts in all) when the device is present.
+    void SwitchLine(PhoneDevice& phone, int line, bool present);
+    static constexpr int kLineSwitchAttempts = 3;
 
     // Debug checks of the thread rules (in asserts only). The GUI thread is the first thread to
     // call a GUI-thread handler of this object: in the program the main window's, which opens

@@ -58,7 +58,9 @@ void CallControl::PstnWatch() {
                 state != CALL_GOING_OUT && state != CALL_IN_PROGRESS) {
                 s.callState = CALL_PSTN_IN;
                 s.pstnActive = 1;
-                WithPhone([](PhoneDevice& p) { p.SetLineMode(kLinePstn); });
+                WithPhone([this](PhoneDevice& p) {
+                    SwitchLine(p, kLinePstn, state_.devicePresent != 0);
+                });
                 Pause(kLineSwitchPauseMs);
             }
         } else {
@@ -271,7 +273,8 @@ void CallControl::OnPhoneKey(uint8_t key) {
             s.callState == CALL_IDLE) {
             s.callState = CALL_PSTN_OUT;
             s.pstnActive = 1;
-            WithPhone([](PhoneDevice& p) { p.SetLineMode(kLinePstn); });
+            WithPhone(
+                [this](PhoneDevice& p) { SwitchLine(p, kLinePstn, state_.devicePresent != 0); });
             Pause(kLineSwitchPauseMs);
         } else if (s.callState == CALL_IDLE && s.dialed[0] != '\0') {
             // One dialled call at a time: until Skype reports it, its answer could not be told

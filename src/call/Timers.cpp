@@ -88,7 +88,7 @@ void CallControl::OnTimer(unsigned id) {
         WithPhone([&](PhoneDevice& phone) {
             s.callState = CALL_IDLE;
             s.pstnActive = 0;
-            phone.SetLineMode(kLineComputer);
+            SwitchLine(phone, kLineComputer, s.devicePresent != 0);
         });
         // It has fired: left set, the next PSTN take whose line stays idle would never arm it
         // again and the telephone would stay on the PSTN line.

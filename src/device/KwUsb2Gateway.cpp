@@ -52,7 +52,7 @@ int KwUsb2Gateway::Initialize() {
     DevWriteReg(BRIDGE_SERIAL_CONFIG, 0x20);
     DevWriteReg(BRIDGE_CONFIG, 0x41);
     InitializeSlic(pcmMode); // a partial bring-up leaves what works usable
-    SlicWriteDirect(SLIC_IRQ_ENABLE2, 0x03);
+    SlicWriteSettled(SLIC_IRQ_ENABLE2, 0x03);
     hybridSetting = static_cast<uint8_t>((SlicReadDirect(kSlicHybrid) & ~0x07) | kHybridGateway);
     SlicWriteDirect(kSlicHybrid, hybridSetting);
     DevSetPins(kPinRelay, 0);

@@ -116,6 +116,8 @@ int Write(int reg, int value) {
     return SlicWriteDirect(reg, value);
 }
 
+constexpr int kSettleAttempts = 3;
+
 int Variant(int id) {
     return (id >> 4) & 0x03;
 }
@@ -160,6 +162,12 @@ uint16_t SlicTicksFor(double seconds) {
     return static_cast<uint16_t>(Truncate(seconds * kSlicTicksPerSecond) & 0xFFFF);
 }
 
+int SlicWriteSettled(int reg, int value) {
+    for (int i = 0; i < kSettleAttempts; ++i)
+        if (Write(reg, value)) return 1;
+    return 0;
+}
+
 KwUsbPhone::KwUsbPhone(int pcm) : pcmMode(pcm) {}
 
 int KwUsbPhone::Initialize() {
@@ -171,7 +179,7 @@ int KwUsbPhone::Initialize() {
     DevWriteReg(BRIDGE_CONFIG, 0x51);        // release the port
     // A partial bring-up still leaves the adapter usable as far as it got; nothing to report.
     InitializeSlic(pcmMode);
-    Write(SLIC_IRQ_ENABLE2, 0x03); // interrupt on both hook-change flags
+    SlicWriteSettled(SLIC_IRQ_ENABLE2, 0x03); // interrupt on both hook-change flags
     DevSetPins(kPinRelay, 1);
     DevSetPins(kPinLinePower, 1);
     return 1;
@@ -222,7 +230,9 @@ int KwUsbPhone::InitializeSlic(int pcm) {
         {SLIC_IRQ_ENABLE2, 2}, // loop closure
         {SLIC_IRQ_ENABLE3, 1}, // DTMF decoded
     };
-    if (!WriteAll(finish, static_cast<int>(sizeof finish / sizeof finish[0]))) return 0;
+    // What the line works with from now on: each write made again if the bus lost it.
+    for (const DirectWrite& w : finish)
+        if (!SlicWriteSettled(w.reg, w.value)) return 0;
     return 1;
 }
 
@@ -317,7 +327,7 @@ int KwUsbPhone::CalibrateSlic() {
     Write(SLIC_IRQ_ENABLE1, 0xFF);
     Write(SLIC_IRQ_ENABLE2, 0xFF);
     Write(SLIC_IRQ_ENABLE3, 0xFF);
-    Write(SLIC_LINEFEED, kLinefeedForwardActive);
+    SlicWriteSettled(SLIC_LINEFEED, kLinefeedForwardActive);
     // Running out of reads above is not a failure: the chip is usable uncalibrated.
     return 1;
 }

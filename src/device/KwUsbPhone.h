@@ -55,6 +55,11 @@ uint16_t SlicTicksFor(double seconds);
 // timers, in the order the chip wants them. The caller holds deviceLock. Returns 1.
 int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16_t inactive);
 
+// The settings a telephone's line lives on at the end of a bring-up (hook and digit interrupts,
+// the line feed): one lost on the bus would leave the line deaf until the next reset, so a failed
+// write is made again, up to three times in all; a device really gone fails them at once.
+int SlicWriteSettled(int reg, int value);
+
 class KwUsbPhone : public PhoneDevice {
   public:
     // pcmMode selects the PCM format of the line chip (SLIC_PCM_MODE): non-zero 0x28, 0 0x2A.

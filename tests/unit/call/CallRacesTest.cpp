@@ -216,3 +216,23 @@ TEST_F(CallRacesTest, ReopeningEndsWhatHappenedWithoutAPhone) {
 }
 
 } // namespace
+
+namespace {
+
+// A line switch lost on the bus (a failed request) is made again: the telephone ends on the line
+// the call state says, back on the computer after a PSTN call and on the PSTN line at exit.
+TEST_F(CallRacesTest, ALineSwitchLostOnceIsMadeAgain) {
+    lab.SetProductId(0x831C);
+    state.pstnActive = 1;
+    state.callState = CALL_PSTN_IN;
+    lab.FailNext(VC_SELECT_LINE, 1);
+    cc->OnTimer(TIMER_PSTN_LINE_IDLE);
+    EXPECT_EQ(kLineComputer, lab.SelectedLine());
+    EXPECT_EQ(0, state.pstnActive.load());
+
+    lab.FailNext(VC_SELECT_LINE, 1);
+    cc->ShutDownDevice();
+    EXPECT_EQ(kLinePstn, lab.SelectedLine());
+}
+
+} // namespace

@@ -58,6 +58,10 @@ struct Glitches {
     uint32_t threshold = 0; // out of 2^32
     std::mt19937 random;
     int failed = 0;
+    // The nth write (from 1) of one line-chip register fails, once.
+    int nthReg = -1;
+    int nth = 0;
+    int seenOfNthReg = 0;
 
     void FailRandom(double fraction, uint32_t seed) {
         threshold = static_cast<uint32_t>(fraction * 4294967296.0);
@@ -73,6 +77,7 @@ int GlitchyEntry(int code, int param, void* pointer) {
         --g.writes;
         fail = true;
     }
+    if (code == VC_SLIC_WRITE_DIRECT && param == g.nthReg && ++g.seenOfNthReg == g.nth) fail = true;
     if (code >= VC_REGISTER_REQUEST && code <= VC_SLIC_WRITE_INDIRECT && g.threshold &&
         g.random() < g.threshold)
         fail = true;
@@ -329,3 +334,41 @@ TEST_F(ReadFailureTest, ACallSurvivesRandomRequestFailures) {
         SetCurrentLabAdapter(&lab);
     }
 }
+
+// The registers the line lives on are written last in a bring-up; one of those writes lost on the
+// bus would leave the telephone deaf to its hook or its digits, or without line feed, until the
+// next reset. Each is made again.
+TEST_F(ReadFailureTest, TheLastSettingsOfABringUpSurviveAFailedWrite) {
+    const Family kBringUps[] = {
+        {"KwUsbPhone", [] { return std::make_unique<KwUsbPhone>(0); }},
+        {"KwUsb2Gateway", [] { return std::make_unique<KwUsb2Gateway>(); }},
+    };
+    for (const Family& family : kBringUps) {
+        for (int reg : {21, 22, 23, 64}) {
+            SCOPED_TRACE(std::string(family.name) + " register " + std::to_string(reg));
+            // A clean bring-up: how often the register is written, and what it ends at.
+            LabAdapter clean;
+            clean.SetProductId(family.name[5] == '2' ? 0xC290 : 0x831C);
+            SetCurrentLabAdapter(&clean);
+            glitches = Glitches();
+            family.make()->Initialize();
+            int writes = 0;
+            for (const LabRegWrite& w : clean.SlicDirectWrites())
+                if (w.reg == reg) ++writes;
+            const int settled = clean.SlicDirect(reg);
+            ASSERT_GT(writes, 0);
+
+            LabAdapter glitchy;
+            glitchy.SetProductId(family.name[5] == '2' ? 0xC290 : 0x831C);
+            SetCurrentLabAdapter(&glitchy);
+            glitches = Glitches();
+            glitches.nthReg = reg;
+            glitches.nth = writes; // its last write
+            family.make()->Initialize();
+            EXPECT_EQ(1, glitches.failed);
+            EXPECT_EQ(settled, glitchy.SlicDirect(reg));
+            SetCurrentLabAdapter(&lab);
+        }
+    }
+}
+
