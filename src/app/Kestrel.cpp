@@ -3,7 +3,6 @@
 #include "app/Kestrel.h"
 
 #include "device/PhoneDevice.h"
-#include "device/win32/WindowTimer.h"
 #include "playback/win32/PlaybackWin32.h"
 
 #include <commctrl.h>
@@ -17,7 +16,6 @@ BOOL CKestrelApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     InstallPlaybackPlatform();
-    SetWindowTimerFunction(&Win32SetWindowTimer);
 
     CKestrelDlg dlg(bridgeState);
     dlg.DoModal();

@@ -130,7 +130,7 @@ BOOL CKestrelDlg::OnInitDialog() {
     SendDlgItemMessageA(m_hWnd, IDOK, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
     SendDlgItemMessageA(m_hWnd, IDCANCEL, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
 
-    ::SetTimer(m_hWnd, TIMER_STATUS_POLL, 2000, nullptr);
+    ::SetTimer(m_hWnd, TIMER_STATUS_POLL, kStatusPollMs, nullptr);
 
     std::memset(&trayIcon, 0, sizeof trayIcon);
     trayIcon.cbSize = NOTIFYICONDATAA_V1_SIZE;

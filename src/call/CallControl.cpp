@@ -19,9 +19,6 @@ constexpr uintptr_t PBT_APMRESUMECRITICAL_EVT = 6;
 constexpr uintptr_t PBT_APMRESUMESUSPEND_EVT = 7;
 constexpr uintptr_t PBT_APMRESUMEAUTOMATIC_EVT = 18;
 
-constexpr unsigned kOpenPhoneDelayMs = 2000;
-// While the old phone thread still releases the removed device: a release takes one pass.
-constexpr unsigned kOpenPhoneRetryMs = 500;
 constexpr unsigned kUnregisterPauseMs = 1000;
 constexpr unsigned kThreadWaitStepMs = 10;
 
@@ -76,6 +73,32 @@ void CallControl::ReleasePhone() {
     }
     // The lock itself lives for the whole run; the flag keeps its meaning for the readers.
     if (released) state_.deviceLockDeleted = 1;
+}
+
+void CallControl::AskThreadToRelease() {
+    // The request before the stop: the thread reads them the other way round, so a stop it sees
+    // comes with its release request.
+    m_bReleaseOnStop = 1;
+    m_bStopThread = 1;
+    WakePhoneThread();
+}
+
+void CallControl::ReleaseAndCloseDevice() {
+    ReleasePhone();
+    m_hMixer = 0;
+    DevCloseMixer();
+    DevClose();
+}
+
+void CallControl::ResetPstnWatch() {
+    BridgeState& s = state_;
+    s.ringPolls = 0;
+    s.ringSeen = 0;
+    s.notifyCount = 0;
+    s.lineCheckPending = 1;
+    s.busyRingPolls = 0;
+    s.ringEndTimerArmed = 0;
+    s.lineIdleTimerArmed = 0;
 }
 
 void CallControl::SwitchLine(PhoneDevice& phone, int line, bool present) {
@@ -179,14 +202,8 @@ int CallControl::OpenPhone() {
         ChoosePromptDevice(state_);
     }
 
-    state_.lineIdleTimerArmed = 0;
+    ResetPstnWatch();
     state_.dialedLen = 0;
-    state_.notifyCount = 0;
-    state_.busyRingPolls = 0;
-    state_.ringPolls = 0;
-    state_.ringSeen = 0;
-    state_.lineCheckPending = 1;
-    state_.ringEndTimerArmed = 0;
     state_.devicePresent = 1;
     state_.callState = CALL_IDLE;
     state_.pstnActive = 0;
@@ -206,11 +223,7 @@ int CallControl::OpenPhone() {
 
 void CallControl::ShutDownDevice() {
     assert(OnGuiThread() && "ShutDownDevice: GUI thread only");
-    if (m_hThread != 0) {
-        m_bReleaseOnStop = 1;
-        m_bStopThread = 1;
-        WakePhoneThread();
-    }
+    if (m_hThread != 0) AskThreadToRelease();
     // Wait for the thread to finish its pass (and the release it makes) rather than for a fixed
     // time; bounded, so that a library that hangs cannot keep the program from ending.
     WaitForPhoneThread(kThreadStopWaitMs);
@@ -218,11 +231,7 @@ void CallControl::ShutDownDevice() {
     DevUnregisterWindow();
     Pause(kUnregisterPauseMs);
 
-    ReleasePhone();
-
-    m_hMixer = 0;
-    DevCloseMixer();
-    DevClose();
+    ReleaseAndCloseDevice();
 }
 
 void CallControl::EndCallOfRemovedDevice() {
@@ -272,9 +281,7 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
             // An opening still pending for this device is moot; its next arrival arms another.
             window_.KillTimer(TIMER_OPEN_PHONE);
             if (m_pPhone.load() != nullptr) {
-                m_bReleaseOnStop = 1;
-                m_bStopThread = 1;
-                WakePhoneThread();
+                AskThreadToRelease();
                 EndCallOfRemovedDevice();
             }
             m_nProductId = 0;

@@ -3,8 +3,9 @@
 // that call control uses and the handlers that act on them. CKestrelDlg derives from it and
 // forwards window messages; tests drive it directly with fakes of the seams.
 #pragma once
-#include "call/BridgeState.h"
-#include "call/MainWindow.h"
+#include "bridge/BridgeState.h"
+#include "bridge/MainWindow.h"
+#include "bridge/SkypeCommands.h"
 #include "core/Clock.h"
 
 #include <atomic>
@@ -19,16 +20,6 @@ constexpr bool kBenchSpin = true;
 #else
 constexpr bool kBenchSpin = false;
 #endif
-
-// What call control needs of the Skype link.
-class SkypeCommands {
-  public:
-    virtual ~SkypeCommands() = default;
-    // Sends the text now in commandText.
-    virtual void SendSkypeCommand() = 0;
-    // Answers the notification being handled with TRUE at once.
-    virtual void ReplyTrue() = 0;
-};
 
 class CallControl {
   public:
@@ -164,6 +155,14 @@ class CallControl {
     void AnswerRingingCall();
     void StatusPoll();
     void StartPhoneThread();
+    // The device's life, each step in one place. Asks the phone event thread to release the
+    // phone and stop at the end of its pass (a thread that runs: it does the release itself).
+    void AskThreadToRelease();
+    // Releases the phone, then closes the library's mixer and device.
+    void ReleaseAndCloseDevice();
+    // The PSTN watch starts over: no ring counted, no prompt made, no watch timer armed, a line
+    // check due.
+    void ResetPstnWatch();
     // Waits, at most maxMs through the clock, for the thread to end; joins it once it has.
     void WaitForPhoneThread(unsigned maxMs);
     void StandAsideForLockWaiters();

@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr unsigned kRingOffMs = 3000;
-constexpr unsigned kStatusPollMs = 2000;
-constexpr unsigned kAnimationMs = 500;
-
 // A call's status notification, "CALL <id> STATUS <word>", and nothing else: the only form that
 // moves the call state. A real client also reports other objects' statuses (SMS, FILETRANSFER,
 // VOICEMAIL) and relays texts that remote people write (mood texts, full names, chat topics),

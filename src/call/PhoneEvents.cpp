@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "device/GatewaySwitch.h"
 #include "device/KwIpApi.h"
+#include "device/SlicRegisters.h"
 #include "playback/PlaybackTable.h"
 #include "playback/WaveAudio.h"
 
@@ -19,16 +20,13 @@ namespace {
 constexpr unsigned kShortPauseMs = 51;
 constexpr unsigned kLineSwitchPauseMs = 500;
 constexpr unsigned kRingNotifyPauseMs = 500;
-constexpr unsigned kRingOverMs = 5000;
-constexpr unsigned kLineIdleMs = 1000;
 constexpr int kRingPollsPerBurst = 10; // the switch comes at the poll after this many
 // Ringing polls seen before this long a quiet stretch belong to no ring episode. Longer than the
 // longest silence of common ring cadences (4 s: 2 s on 4 s off in North America, 1 s on 4 s off
 // in Germany and Italy), so that short bursts still add up across their silences; the same
 // stretch after which timer 7 takes an episode as over.
-constexpr uint64_t kRingQuietMs = 5000;
+constexpr uint64_t kRingQuietMs = kRingOverMs;
 constexpr int kMaxNotifyPrompts = 3;
-constexpr int kLineInUsePin = 0x10;
 
 } // namespace
 
@@ -95,7 +93,7 @@ void CallControl::PstnWatch() {
         // Without a detector nothing shows the line in use: taken as idle, the telephone comes
         // back to VoIP instead of staying on a line we cannot watch, with its keys unread.
         if (!WithPhone([&](PhoneDevice& p) {
-                inUse = HasLineUseDetector(p) ? DevGetPins(kLineInUsePin) : 0;
+                inUse = HasLineUseDetector(p) ? DevGetPins(kPinLineInUse) : 0;
             }))
             return;
         if (inUse == 0) {
@@ -172,10 +170,7 @@ bool CallControl::PhoneEventPass() {
     // stop seen here comes with its release request visible.
     const bool stop = m_bStopThread != 0;
     if (m_bReleaseOnStop == 1) {
-        ReleasePhone();
-        m_hMixer = 0;
-        DevCloseMixer();
-        DevClose();
+        ReleaseAndCloseDevice();
         return false;
     }
     if (stop) return false;

@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr unsigned kRingOnMs = 1000;
-constexpr unsigned kRingOffMs = 3000;
-constexpr unsigned kStatusPollMs = 2000;
-constexpr unsigned kAnimationMs = 500;
 constexpr int kAnimationFrames = 5; // 130..133, then 133 held for one more tick
 constexpr int kLivenessFailuresAllowed = 2;
 
@@ -24,6 +20,9 @@ constexpr int kLivenessFailuresAllowed = 2;
 void CallControl::StatusPoll() {
     BridgeState& s = state_;
 
+    // The lab leans on this order: the line chip's linefeed read comes first and bridgeReady is
+    // set after it, so phonelab's "expect ready" takes a second such read as a poll that is over
+    // (lab/phonelab/win32/Runner.cpp, ReadySeen). Move the read and that test moves with it.
     if (m_pPhone.load() != nullptr && s.devicePresent == 1 && s.callState == CALL_IDLE) {
         int value = 0;
         if (WithPhone([&](PhoneDevice&) { value = SlicReadDirect(SLIC_LINEFEED); })) {
@@ -82,13 +81,7 @@ void CallControl::OnTimer(unsigned id) {
         break;
     case TIMER_STATUS_POLL: StatusPoll(); break;
     case TIMER_PSTN_RING_OVER:
-        s.ringPolls = 0;
-        s.ringSeen = 0;
-        s.notifyCount = 0;
-        s.lineCheckPending = 1;
-        s.busyRingPolls = 0;
-        s.ringEndTimerArmed = 0;
-        s.lineIdleTimerArmed = 0;
+        ResetPstnWatch();
         WakePhoneThread();
         break;
     case TIMER_PSTN_LINE_IDLE:

@@ -19,7 +19,7 @@ class GatewaySwitch {
     int32_t state = 0;
 };
 
-// Whether the phone's pin 0x10 is the PSTN line-use detector. Only the gateways have one; on the
-// other adapters the pin is an output of ours (the USB phones power the line with it), so what it
-// reads says nothing about the PSTN line.
+// Whether the phone's pin kPinLineInUse is the PSTN line-use detector. Only the gateways have one;
+// on the other adapters the pin is an output of ours (the USB phones power the line with it), so
+// what it reads says nothing about the PSTN line.
 bool HasLineUseDetector(PhoneDevice& phone);

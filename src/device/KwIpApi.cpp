@@ -1,5 +1,7 @@
 #include "device/KwIpApi.h"
 
+#include "device/SlicRegisters.h"
+
 #include <cstring>
 
 namespace {
@@ -112,18 +114,18 @@ int DevSetPins(int mask, int high) {
     if (!libraryEntry) return 0;
     uint8_t levels = 0;
     uint8_t enables = 0;
-    DevReadReg(kPinLevelRegister, &levels);
-    DevReadReg(kPinEnableRegister, &enables);
+    DevReadReg(BRIDGE_PIN_LEVEL, &levels);
+    DevReadReg(BRIDGE_PIN_ENABLE, &enables);
     const uint8_t m = static_cast<uint8_t>(mask & 0xFF);
     levels = high ? static_cast<uint8_t>(levels | m) : static_cast<uint8_t>(levels & ~m);
-    DevWriteReg(kPinLevelRegister, levels);
-    DevWriteReg(kPinEnableRegister, enables | m);
+    DevWriteReg(BRIDGE_PIN_LEVEL, levels);
+    DevWriteReg(BRIDGE_PIN_ENABLE, enables | m);
     return 1;
 }
 
 int DevGetPins(int mask) {
     uint8_t levels = 0;
-    DevReadReg(kPinLevelRegister, &levels);
+    DevReadReg(BRIDGE_PIN_LEVEL, &levels);
     return levels & mask;
 }
 

@@ -79,10 +79,6 @@ constexpr uint8_t kWriteMarker = 0x55;
 constexpr uint8_t kDirectionRead = 1;
 constexpr uint8_t kDirectionWrite = 0;
 
-// Bridge registers of the general-purpose pins.
-constexpr int kPinLevelRegister = 18;
-constexpr int kPinEnableRegister = 19;
-
 // Library lifecycle. The Windows build loads the DLL (device/win32); natively, tests point the
 // layer at the lab adapter. While no entry is installed every function returns 0 and calls
 // nothing.
@@ -102,7 +98,7 @@ int DevReadRegBlock(int address, void* buffer, int count);
 int DevWriteRegs(int address, void* buffer, int count, int request, int incrementAddress);
 int DevReadRegs(int address, void* buffer, int count, int request, int incrementAddress);
 
-// General-purpose pins: register 18 levels, register 19 output enables.
+// General-purpose pins: levels in BRIDGE_PIN_LEVEL, output enables in BRIDGE_PIN_ENABLE.
 int DevSetPins(int mask, int high);
 int DevGetPins(int mask);
 

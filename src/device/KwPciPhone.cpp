@@ -110,10 +110,6 @@ int KwPciPhone::SetToneOscillators(double freq1, double freq2, double onSeconds,
                                     PciToneTimerFor(offSeconds));
 }
 
-uintptr_t KwPciPhone::StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) {
-    return PlatformStartWindowTimer(window, id, ms);
-}
-
 int KwPciPhone::NeedsPolling() {
     return 1;
 }

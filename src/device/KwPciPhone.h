@@ -34,7 +34,6 @@ class KwPciPhone : public PhoneDevice {
     int IsOffHook() override;
     int HasSlic() override;
     int PlayTone(int tone, int on) override;
-    uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
     int NeedsPolling() override;
     bool KeepsEventsUntilPolled() override; // the driver queues the card's events
     int VendorCall48(int value) override;

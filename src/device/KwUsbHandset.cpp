@@ -100,10 +100,6 @@ int KwUsbHandset::IsOffHook() {
     return 1;
 }
 
-uintptr_t KwUsbHandset::StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) {
-    return PlatformStartWindowTimer(window, id, ms);
-}
-
 int KwUsbHandset::NeedsPolling() {
     return 1;
 }

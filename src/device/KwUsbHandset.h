@@ -50,7 +50,6 @@ class KwUsbHandset : public PhoneDevice {
     int HasRinger() override;
     int SetRinging(int on) override;
     int IsOffHook() override;
-    uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
     int NeedsPolling() override;
 };
 

@@ -488,10 +488,6 @@ int SlicWriteToneOscillators(double freq1, double freq2, uint16_t active, uint16
     return 1;
 }
 
-uintptr_t KwUsbPhone::StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) {
-    return PlatformStartWindowTimer(window, id, ms);
-}
-
 int KwUsbPhone::NeedsPolling() {
     return 1;
 }

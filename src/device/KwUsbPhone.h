@@ -72,7 +72,6 @@ class KwUsbPhone : public PhoneDevice {
     int IsOffHook() override;
     int HasSlic() override;
     int PlayTone(int tone, int on) override;
-    uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms) override;
     int NeedsPolling() override;
     bool KeepsEventsUntilPolled() override; // hook and DTMF flags stay set until cleared
 

@@ -4,8 +4,6 @@
 #include "device/KwIpApi.h"
 #include "device/SlicRegisters.h"
 
-#include <atomic>
-
 PhoneDevice::~PhoneDevice() = default;
 
 int PhoneDevice::Initialize() {
@@ -90,17 +88,4 @@ void PhoneDevice::OnLineMode(int) {}
 
 bool PhoneDevice::KeepsEventsUntilPolled() {
     return false;
-}
-
-namespace {
-std::atomic<WindowTimerFn> windowTimer{nullptr};
-} // namespace
-
-void SetWindowTimerFunction(WindowTimerFn fn) {
-    windowTimer.store(fn);
-}
-
-uintptr_t PlatformStartWindowTimer(uintptr_t window, unsigned id, unsigned ms) {
-    WindowTimerFn fn = windowTimer.load();
-    return fn ? fn(window, id, ms) : 0;
 }

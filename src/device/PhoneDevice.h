@@ -25,14 +25,6 @@ constexpr int32_t kEventOffHook = 257;
 constexpr int kLinePstn = 0;
 constexpr int kLineComputer = 1;
 
-// Sets a timer on a window, without a callback, and returns the platform's result. The Windows
-// shell installs its SetTimer binding (device/win32/WindowTimer.h) at start-up; until then, and
-// on platforms without windows, StartWindowTimer returns 0. A pointer rather than a link-time
-// function, so that the portable library needs nothing from the Windows one.
-typedef uintptr_t (*WindowTimerFn)(uintptr_t window, unsigned id, unsigned ms);
-void SetWindowTimerFunction(WindowTimerFn fn);
-uintptr_t PlatformStartWindowTimer(uintptr_t window, unsigned id, unsigned ms);
-
 // The virtual operations are declared in their slot order; keep it so.
 class PhoneDevice {
   public:
@@ -53,10 +45,11 @@ class PhoneDevice {
     virtual int ReadEeprom(int address, uint16_t* value); // 10
     virtual int WriteEeprom(int address, uint16_t value); // 11
     virtual int PlayTone(int tone, int on);               // 12: tones 0..21
-    virtual uintptr_t StartWindowTimer(uintptr_t window, unsigned id,
-                                       unsigned ms); // 13
-    virtual int NeedsPolling();                      // 14: worker thread needed
-    virtual PhoneKey TranslateKey(unsigned rawKey);  // 15
+    // 13: kept for the slot order; sets no timer and returns 0 (call control arms its timers
+    // through MainWindow).
+    virtual uintptr_t StartWindowTimer(uintptr_t window, unsigned id, unsigned ms);
+    virtual int NeedsPolling();                     // 14: worker thread needed
+    virtual PhoneKey TranslateKey(unsigned rawKey); // 15
     // 16: one implementation for every family (bridge register 15); families leave it alone.
     virtual int IsPstnRinging();
     virtual int VendorCall48(int value);                 // 17

@@ -81,6 +81,8 @@ enum BridgeRegister : int {
 // Bridge pins (masks of BRIDGE_PIN_LEVEL).
 constexpr int kPinRelay = 0x08;
 constexpr int kPinLinePower = 0x10;
+// The same pin on the USB gateways: an input, the PSTN line-use detector (HasLineUseDetector).
+constexpr int kPinLineInUse = 0x10;
 constexpr int kPinSlicIrq = 0x80; // input, active low
 
 // BRIDGE_PSTN_STATUS bit that is set while the PSTN line is quiet.

@@ -1,6 +1,6 @@
 #include "playback/PlaybackDialogs.h"
 
-#include "call/BridgeState.h"
+#include "bridge/BridgeState.h"
 #include "playback/FileOps.h"
 #include "playback/WaveAudio.h"
 

@@ -1,7 +1,7 @@
 #include "playback/PlaybackTable.h"
 
-#include "call/BridgeState.h"
-#include "call/MainWindow.h"
+#include "bridge/BridgeState.h"
+#include "bridge/MainWindow.h"
 #include "playback/FileOps.h"
 #include "playback/WaveAudio.h"
 

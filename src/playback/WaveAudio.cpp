@@ -1,6 +1,6 @@
 #include "playback/WaveAudio.h"
 
-#include "call/BridgeState.h"
+#include "bridge/BridgeState.h"
 #include "playback/FileOps.h"
 
 #include <cstdio>

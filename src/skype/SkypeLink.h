@@ -2,8 +2,8 @@
 // commands and the gate in front of incoming notifications. The hidden window in skype/win32
 // feeds it the window messages; tests drive it with a fake wire and a fake main window.
 #pragma once
-#include "call/BridgeState.h"
-#include "call/MainWindow.h"
+#include "bridge/BridgeState.h"
+#include "bridge/MainWindow.h"
 #include "skype/SkypeWire.h"
 
 #include <cstdint>

@@ -606,7 +606,7 @@ void World::DispatchPosted() {
         return;
     }
     const uint8_t key = static_cast<uint8_t>(p.key);
-    Trace("  gui: key %s (state %d)", KeyName(key).c_str(), static_cast<int>(state.callState));
+    Trace("  gui: key %s (state %s)", KeyName(key).c_str(), CallStateName(state.callState));
     if (key == kKeyHash) ReportComputerCalls();
     if (key != kKeyOnHook) {
         cc->OnWindowMessage(WMU_PHONE_KEY, PHONE_KEY_EVENT, static_cast<intptr_t>(p.key));
@@ -650,8 +650,8 @@ void World::CheckHangUp(const std::map<std::string, bool>& must,
 }
 
 void World::FireTimer(unsigned id) {
-    Trace("  timer %u at %llu (state %d)", id, static_cast<unsigned long long>(clock.NowMs()),
-          static_cast<int>(state.callState));
+    Trace("  timer %u at %llu (state %s)", id, static_cast<unsigned long long>(clock.NowMs()),
+          CallStateName(state.callState));
     const bool hadPhone = cc->m_pPhone.load() != nullptr;
     cc->OnTimer(id);
     if (id == TIMER_OPEN_PHONE) OpenedCheck(hadPhone);
@@ -690,7 +690,7 @@ void World::OpenedCheck(bool hadPhone) {
 
 void World::Unplug() {
     if (!plugged) return;
-    Trace("  unplug (state %d)", static_cast<int>(state.callState));
+    Trace("  unplug (state %s)", CallStateName(state.callState));
     plugged = false;
     lab.Unplug();
     cc->OnWindowMessage(WMU_DEVICE_REMOVED, 0, productId);
@@ -830,7 +830,7 @@ void World::Run() {
         const int32_t pstnBefore = state.pstnActive;
         Step();
         if (state.callState != before || state.pstnActive != pstnBefore)
-            Trace("    now state %d%s", static_cast<int>(state.callState),
+            Trace("    now state %s%s", CallStateName(state.callState),
                   state.pstnActive ? ", on the PSTN line" : "");
         CheckInvariants();
     }

@@ -1,7 +1,7 @@
 // A main window that does nothing: fakes derive from it and override only what their test
 // looks at.
 #pragma once
-#include "call/MainWindow.h"
+#include "bridge/MainWindow.h"
 
 class QuietMainWindow : public MainWindow {
   public:

@@ -100,9 +100,10 @@ bool Runner::ReadySeen() {
     const size_t attachedAt = m_attachLogOffset;
     const size_t from = attachedAt > m_log.MarkOffset() ? attachedAt : m_log.MarkOffset();
     if (log.size() <= from) return false;
-    // The poll reads the line chip before it sets the bridge ready, and while it updates the
-    // tray icon in between, Kestrel already takes sent messages: a notification sent on the
-    // first read can still find the bridge not ready. A second read comes from the phone thread
+    // Inferred from the order of Kestrel's status poll (src/call/Timers.cpp, StatusPoll), which
+    // says so there. The poll reads the line chip before it sets the bridge ready, and while it
+    // updates the tray icon in between, Kestrel already takes sent messages: a notification sent on
+    // the first read can still find the bridge not ready. A second read comes from the phone thread
     // (which polls only a ready bridge) or from the next poll; either way the first poll is over.
     int reads = 0;
     for (const std::string& line : SplitLines(log.substr(from)))

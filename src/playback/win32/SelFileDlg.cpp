@@ -2,7 +2,7 @@
 
 #include "core/win32/Fonts.h"
 
-#include "call/BridgeState.h"
+#include "bridge/BridgeState.h"
 #include "playback/PlaybackDialogs.h"
 #include "playback/win32/PlaybackIds.h"
 

@@ -6,6 +6,7 @@
 
 #include "device/KwUsb2Gateway.h"
 #include "device/KwUsbPhone.h"
+#include "device/SlicRegisters.h"
 
 namespace {
 
@@ -247,7 +248,7 @@ TEST_F(PstnEpisodeTest, WithoutLineUseDetectorTheLineComesBack) {
     lab.SetProductId(0x831C);
     auto* phone = new KwUsbPhone(0);
     ASSERT_NE(phone->Initialize(), 0);
-    ASSERT_NE(lab.BridgeRegister(kPinLevelRegister) & 0x10, 0);
+    ASSERT_NE(lab.BridgeRegister(BRIDGE_PIN_LEVEL) & 0x10, 0);
     cc->m_pPhone = phone;
     state.deviceLockDeleted = 0;
     window.Take();

@@ -1,6 +1,7 @@
 // The request layer, byte for byte as the vendor library receives it.
 #include "adapter/LabAdapter.h"
 #include "device/KwIpApi.h"
+#include "device/SlicRegisters.h"
 
 #include <gtest/gtest.h>
 
@@ -191,14 +192,14 @@ TEST_F(RequestLayerTest, SetPinsReadModifiesLevelsAndAlwaysEnables) {
             std::memcpy(&b, p, sizeof b);
             if (s.code == VC_REGISTER_REQUEST && b.header.direction == kDirectionRead)
                 *static_cast<uint8_t*>(b.buffer) =
-                    b.header.reg == kPinLevelRegister ? c.levels : c.enables;
+                    b.header.reg == BRIDGE_PIN_LEVEL ? c.levels : c.enables;
             return 1;
         };
         EXPECT_EQ(1, DevSetPins(c.mask, c.high));
         ASSERT_EQ(4u, seen.size());
-        EXPECT_EQ(kPinLevelRegister, BlockOf(seen[2]).header.reg);
+        EXPECT_EQ(BRIDGE_PIN_LEVEL, BlockOf(seen[2]).header.reg);
         EXPECT_EQ(std::vector<uint8_t>{c.wantLevels}, seen[2].buffer);
-        EXPECT_EQ(kPinEnableRegister, BlockOf(seen[3]).header.reg);
+        EXPECT_EQ(BRIDGE_PIN_ENABLE, BlockOf(seen[3]).header.reg);
         EXPECT_EQ(std::vector<uint8_t>{c.wantEnables}, seen[3].buffer);
     }
 }

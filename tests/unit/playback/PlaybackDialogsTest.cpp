@@ -1,6 +1,6 @@
 #include "PlaybackFakes.h"
 
-#include "call/BridgeState.h"
+#include "bridge/BridgeState.h"
 #include "playback/PlaybackDialogs.h"
 
 #include <filesystem>

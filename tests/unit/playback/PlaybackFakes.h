@@ -1,7 +1,7 @@
 // Fakes shared by the playback tests: an MCI port that records every command, a main window
 // whose slot fields are plain strings, and a scratch directory that is the current one.
 #pragma once
-#include "call/MainWindow.h"
+#include "bridge/MainWindow.h"
 #include "playback/FileOps.h"
 #include "playback/MciPort.h"
 #include "playback/PlaybackTable.h"

@@ -1,7 +1,7 @@
 // The Win32 file operations under the playback table and the file-choice list.
 #include "../PlaybackFakes.h"
 
-#include "call/BridgeState.h"
+#include "bridge/BridgeState.h"
 #include "playback/PlaybackDialogs.h"
 #include "playback/PlaybackTable.h"
 #include "playback/win32/PlaybackWin32.h"

@@ -1,7 +1,23 @@
+// The layers of the source tree; includes only point down the page:
+//
+//     app/                      Kestrel.exe, the main window (implements the seams below)
+//      |
+//     call/                     call control: notifications, phone event loop, timers
+//      |
+//     device/  playback/  skype/  callerid/
+//      |
+//     bridge/                   this state, the MainWindow and SkypeCommands seams, timers
+//      |
+//     core/                     clock
+//
+// Each folder's win32/ half, built for Windows only, is the only code that calls Windows.
+//
 // The process-wide variables of call control: one instance in the program, a fresh one per
 // test. Everything the phone event thread touches is atomic; the text buffers belong to the
 // GUI thread alone.
 #pragma once
+#include "bridge/Timers.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -14,6 +30,19 @@ enum CallStateValue : int32_t {
     CALL_PSTN_IN = 5,     // the telephone was switched to a ringing PSTN line
     CALL_PSTN_OUT = 6,    // the user took the PSTN line to dial out
 };
+
+// The state's name for traces; "unknown" for a value outside CallStateValue.
+inline const char* CallStateName(int32_t state) {
+    switch (state) {
+    case CALL_IDLE: return "idle";
+    case CALL_RINGING_IN: return "ringing in";
+    case CALL_GOING_OUT: return "going out";
+    case CALL_IN_PROGRESS: return "in progress";
+    case CALL_PSTN_IN: return "PSTN in";
+    case CALL_PSTN_OUT: return "PSTN out";
+    default: return "unknown";
+    }
+}
 
 // Attach status values (attachStatus).
 enum AttachStatusValue : int32_t {
@@ -33,17 +62,6 @@ enum BridgeMessage : unsigned {
     WMU_DEVICE_REMOVED = 1425,
     WMU_TRAY_NOTIFY = 0x1409,
     PHONE_KEY_EVENT = 100,
-};
-
-// Main-window timers.
-enum MainTimer : unsigned {
-    TIMER_OPEN_PHONE = 2,
-    TIMER_RING_OFF = 3,
-    TIMER_RING_ON = 4,
-    TIMER_STATUS_POLL = 6,
-    TIMER_PSTN_RING_OVER = 7,
-    TIMER_PSTN_LINE_IDLE = 8,
-    TIMER_CALL_ANIMATION = 9,
 };
 
 // Tray icon resources.
