@@ -434,8 +434,16 @@ PhoneKey KwUsbPhone::GetEventKey() {
 
 int KwUsbPhone::SetRinging(int on) {
     DeviceLockGuard hold;
-    Write(SLIC_RING_OSC_CTRL, on ? 0x18 : 0x00); // ringing oscillator with its cadence, or off
-    return Write(SLIC_LINEFEED, on ? kLinefeedRinging : kLinefeedForwardActive);
+    if (on) {
+        Write(SLIC_RING_OSC_CTRL, 0x18); // ringing oscillator with its cadence
+        return Write(SLIC_LINEFEED, kLinefeedRinging);
+    }
+    // Line feed first: with the ring timers cleared while the line feed still rings, the chip
+    // rings on without its cadence, so the other order rang the bell in its quiet phase for as
+    // long as the second request took.
+    const int result = Write(SLIC_LINEFEED, kLinefeedForwardActive);
+    Write(SLIC_RING_OSC_CTRL, 0x00);
+    return result;
 }
 
 int KwUsbPhone::IsOffHook() {

@@ -61,8 +61,12 @@ TEST_F(LabDeviceTest, TwoThreadsNeverInterleaveWithinAnOperation) {
     size_t at = 0;
     int rings = 0, tones = 0;
     while (at < ops.size()) {
-        if (ops[at].rfind("d34=", 0) == 0) {
+        if (ops[at] == "d34=18") { // ringing on: timers, then the line feed
             ASSERT_EQ(0u, ops[at + 1].rfind("d64=", 0)) << "ringing split at " << at;
+            at += 2;
+            ++rings;
+        } else if (ops[at] == "d64=11") { // ringing off: the line feed, then the timers
+            ASSERT_EQ("d34=00", ops[at + 1]) << "ringing split at " << at;
             at += 2;
             ++rings;
         } else {
@@ -70,7 +74,8 @@ TEST_F(LabDeviceTest, TwoThreadsNeverInterleaveWithinAnOperation) {
             ASSERT_EQ(0u, ops[at].rfind("i13=", 0)) << "tone split at " << at;
             ASSERT_EQ(0u, ops[at + 15].rfind("d33=", 0)) << "tone split at " << at;
             for (size_t k = at; k < at + 16; ++k)
-                ASSERT_NE(0u, ops[k].rfind("d34=", 0)) << "ringing inside a tone at " << k;
+                ASSERT_TRUE(ops[k].rfind("d34=", 0) && ops[k].rfind("d64=", 0))
+                    << "ringing inside a tone at " << k;
             at += 16;
             ++tones;
         }

@@ -100,7 +100,7 @@ TEST_F(PollTest, AHookChangeSwallowsTheDigitOfTheSamePoll) {
     EXPECT_EQ(kEventOffHook, phone.lastEvent);
     // The DTMF decode register was never read, and both flags were written back.
     const std::vector<std::string> expected = {"d8?",    "d64?",   "b18?",   "d19?",   "d20?",
-                                               "d34=00", "d64=11", "d19=02", "d20=01", "d68?"};
+                                               "d64=11", "d34=00", "d19=02", "d20=01", "d68?"};
     EXPECT_TRUE(SameOps(expected, TakeOps()));
     EXPECT_EQ(0, phone.PollEvent()); // the digit is gone
 }
@@ -216,10 +216,12 @@ TEST_F(PollTest, RingingSwitchesTheLineFeed) {
     WatchLock();
     EXPECT_EQ(1, phone.SetRinging(1));
     EXPECT_EQ(1, phone.SetRinging(0));
-    EXPECT_TRUE(SameOps({"d34=18", "d64=44", "d34=00", "d64=11"}, TakeOps()));
+    EXPECT_TRUE(SameOps({"d34=18", "d64=44", "d64=11", "d34=00"}, TakeOps()));
     EXPECT_TRUE(AllCallsLocked());
     lab.FailNext(4, 2);
     EXPECT_EQ(0, phone.SetRinging(1)); // the line feed write's result
+    lab.FailNext(4, 1);
+    EXPECT_EQ(0, phone.SetRinging(0));
 }
 
 TEST_F(PollTest, HookStateComesFromTheSlic) {

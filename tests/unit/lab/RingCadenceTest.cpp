@@ -53,6 +53,22 @@ TEST_F(RingCadenceTest, ProgramCadenceOverTheChipsRingTimers) {
     }
 }
 
+// Switching the ringing off in the chip's quiet phase: the bell stays silent at every request
+// of the switch, however long each one takes (the other order rang it in between).
+TEST_F(RingCadenceTest, SwitchingOffInTheQuietPhaseNeverSoundsTheBell) {
+    KwUsbPhone phone(0);
+    ASSERT_EQ(1, phone.Initialize());
+    ASSERT_NE(0, phone.SetRinging(1));
+    clock.Advance(2500); // the chip's own silence
+    ASSERT_FALSE(lab.Ringing());
+    std::vector<bool> heard;
+    lab.SetCallHook([&](const LabCall&) { heard.push_back(lab.Ringing()); });
+    ASSERT_NE(0, phone.SetRinging(0));
+    lab.SetCallHook(nullptr);
+    EXPECT_EQ(std::vector<bool>(heard.size(), false), heard);
+    EXPECT_FALSE(heard.empty());
+}
+
 // The chip's cadence alone, rung longer than one chip cycle: the bell comes back after 4 s.
 TEST_F(RingCadenceTest, ChipCadenceRepeatsWhileRinging) {
     KwUsbPhone phone(0);
