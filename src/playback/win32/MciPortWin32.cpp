@@ -4,6 +4,21 @@
 
 #include <cstdio>
 
+namespace {
+
+// The wave driver is unloaded when its last device closes, yet the wave-in layer may still be
+// about to call the driver's recording callback for a buffer it returned: under Wine the
+// process then executes unmapped code while a take is saved. Pinned once loaded, the driver
+// stays for the life of the process, as it would with any device left open.
+void PinWaveDriver() {
+    static bool pinned = false;
+    if (pinned) return;
+    HMODULE module = nullptr;
+    pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "mciwave.dll", &module) != 0;
+}
+
+} // namespace
+
 uint32_t MciPortWin32::SendCommand(uint32_t deviceId, uint32_t command, uint32_t flags,
                                    MciParams* p) {
     MCIDEVICEID id = static_cast<MCIDEVICEID>(deviceId);
@@ -16,7 +31,10 @@ uint32_t MciPortWin32::SendCommand(uint32_t deviceId, uint32_t command, uint32_t
         open.lpstrDeviceType = p->deviceType;
         open.lpstrElementName = p->elementName;
         MCIERROR rc = mciSendCommandA(0, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&open));
-        if (rc == 0) p->deviceId = open.wDeviceID;
+        if (rc == 0) {
+            p->deviceId = open.wDeviceID;
+            PinWaveDriver();
+        }
         return rc;
     }
     case MCI_RECORD: {
