@@ -2,9 +2,11 @@
 
 #include "bridge/BridgeState.h"
 #include "bridge/MainWindow.h"
+#include "core/GuiThread.h"
 #include "playback/FileOps.h"
 #include "playback/WaveAudio.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -51,6 +53,7 @@ int ParsePlaybackLine(const char* line, size_t len, const char** name) {
 }
 
 void LoadPlaybackTable(MainWindow& wnd) {
+    assert(OnGuiThread() && "LoadPlaybackTable: GUI thread only");
     std::FILE* f = std::fopen(kPlaybackSettingsFile, "rb");
     if (!f) return;
     // Pieces as a text-mode fgets into 256 characters would give them: up to and including a
@@ -80,6 +83,7 @@ void LoadPlaybackTable(MainWindow& wnd) {
 }
 
 bool SavePlaybackTable(MainWindow& wnd) {
+    assert(OnGuiThread() && "SavePlaybackTable: GUI thread only");
     std::string bytes;
     char name[kItemTextSize];
     char entry[kItemTextSize + 16];
@@ -94,6 +98,7 @@ bool SavePlaybackTable(MainWindow& wnd) {
 }
 
 void DropMissingPlaybacks(MainWindow& wnd, BridgeState& state) {
+    assert(OnGuiThread() && "DropMissingPlaybacks: GUI thread only");
     for (int slot = 1; slot <= kPlaybackSlots; ++slot) {
         ReadSlotName(wnd, slot, state.itemText);
         MakeWavPath(state);
@@ -105,6 +110,7 @@ void DropMissingPlaybacks(MainWindow& wnd, BridgeState& state) {
 }
 
 void OnPlayN(MainWindow& wnd, BridgeState& state, int n) {
+    assert(OnGuiThread() && "OnPlayN: GUI thread only");
     if (n < 1 || n > kPlaybackSlots) return;
     EndDialTone(state);
     ReadSlotName(wnd, n, state.itemText);
@@ -113,6 +119,7 @@ void OnPlayN(MainWindow& wnd, BridgeState& state, int n) {
 }
 
 void OnSelectN(MainWindow& wnd, BridgeState& state, int n, PlaybackChooser& chooser) {
+    assert(OnGuiThread() && "OnSelectN: GUI thread only");
     if (n < 1 || n > kPlaybackSlots) return;
     wnd.EnablePlayButton(n, false);
     int result = chooser.Run(state);
@@ -143,6 +150,7 @@ int SpeedDialSlot(const char* dialed) {
 }
 
 bool PlaySpeedDialPlayback(MainWindow& wnd, BridgeState& state, const char* dialed) {
+    assert(OnGuiThread() && "PlaySpeedDialPlayback: GUI thread only");
     int slot = SpeedDialSlot(dialed);
     if (slot == 0) return false;
     ReadSlotName(wnd, slot, state.itemText);

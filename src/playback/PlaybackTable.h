@@ -1,5 +1,6 @@
 // The playback table: the 20 speed-dial slots are the main window's name fields, kept between
-// runs in "wavefilesetup.ini" (one "%d.-->%s" line with CR LF per filled slot). GUI thread only.
+// runs in "wavefilesetup.ini" (one "%d.-->%s" line with CR LF per filled slot). GUI thread only
+// (asserted).
 #pragma once
 #include <cstddef>
 

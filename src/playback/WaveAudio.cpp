@@ -1,8 +1,10 @@
 #include "playback/WaveAudio.h"
 
 #include "bridge/BridgeState.h"
+#include "core/GuiThread.h"
 #include "playback/FileOps.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -65,6 +67,7 @@ uint32_t CWaveAudio::Check(uint32_t code) {
 }
 
 uint32_t CWaveAudio::Open(const char* file) {
+    assert(OnGuiThread() && "CWaveAudio::Open: GUI thread only");
     MciParams p;
     p.deviceType = "waveaudio";
     p.elementName = file ? file : "";
@@ -77,6 +80,7 @@ uint32_t CWaveAudio::Open(const char* file) {
 }
 
 uint32_t CWaveAudio::Record(uint32_t endMs) {
+    assert(OnGuiThread() && "CWaveAudio::Record: GUI thread only");
     MciPort& mci = GetMciPort();
     if (waveDeviceClosed == 1 || m_wDeviceID == 0) Open("");
 
@@ -104,6 +108,7 @@ uint32_t CWaveAudio::Record(uint32_t endMs) {
 }
 
 uint32_t CWaveAudio::Stop() {
+    assert(OnGuiThread() && "CWaveAudio::Stop: GUI thread only");
     MciPort& mci = GetMciPort();
     mci.KillTimer(recorderWnd, kRecordTimerId);
     MciParams p;
@@ -112,6 +117,7 @@ uint32_t CWaveAudio::Stop() {
 }
 
 uint32_t CWaveAudio::Play(bool notify, uintptr_t wnd) {
+    assert(OnGuiThread() && "CWaveAudio::Play: GUI thread only");
     if (waveDeviceClosed == 1 || m_wDeviceID == 0) Open(savedPath);
     MciParams p;
     p.callback = wnd;
@@ -129,6 +135,7 @@ bool IsSafeSaveName(const char* name) {
 }
 
 uint32_t CWaveAudio::Save(char* buffer, size_t size) {
+    assert(OnGuiThread() && "CWaveAudio::Save: GUI thread only");
     if (!buffer || size == 0 || std::memchr(buffer, '\0', size) == nullptr ||
         !IsSafeSaveName(buffer) || std::strlen(buffer) + sizeof kWavExtension > size)
         return MCI_ERR_FILE_NOT_SAVED;
@@ -148,6 +155,7 @@ uint32_t CWaveAudio::Save(char* buffer, size_t size) {
 }
 
 uint32_t CWaveAudio::SetDevice(uint32_t device) {
+    assert(OnGuiThread() && "CWaveAudio::SetDevice: GUI thread only");
     MciParams p;
     p.waveInput = device;
     p.waveOutput = device;
@@ -156,6 +164,7 @@ uint32_t CWaveAudio::SetDevice(uint32_t device) {
 }
 
 void CWaveAudio::Close() {
+    assert(OnGuiThread() && "CWaveAudio::Close: GUI thread only");
     // Once: MCI gives a closed device's id to the next device opened, which may be the other
     // player's (a dial tone's late notice would close the recording in progress).
     if (m_wDeviceID == 0) return;
@@ -181,6 +190,7 @@ void OnMciNotify(BridgeState& state, uint32_t deviceId) {
 }
 
 void ChoosePromptDevice(BridgeState& state) {
+    assert(OnGuiThread() && "ChoosePromptDevice: GUI thread only");
     MciPort& mci = GetMciPort();
     unsigned count = mci.WaveOutCount();
     if (count == 0 || state.bridgeReady == 0) return;

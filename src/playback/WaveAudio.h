@@ -1,6 +1,6 @@
 // The wave recorder and player: a thin layer over the MCI "waveaudio" device. Two process-wide
 // instances: promptPlayer (the main window's playbacks and prompts) and recorder (the
-// recorder dialog). GUI thread only.
+// recorder dialog). GUI thread only (asserted).
 #pragma once
 #include "playback/MciPort.h"
 

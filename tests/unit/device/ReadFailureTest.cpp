@@ -371,4 +371,3 @@ TEST_F(ReadFailureTest, TheLastSettingsOfABringUpSurviveAFailedWrite) {
         }
     }
 }
-

@@ -1,9 +1,11 @@
 #include "PlaybackFakes.h"
 
 #include "bridge/BridgeState.h"
+#include "core/GuiThread.h"
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -335,3 +337,15 @@ TEST_F(WaveAudioTest, ChoosePromptDevicePrefersTheGatewayThenTheFirstUsbDevice) 
 }
 
 } // namespace
+
+#ifndef NDEBUG
+// The players and the playback table belong to the GUI thread (the one that ran first here);
+// the Debug builds stop a call from any other thread.
+TEST(PlaybackGuiThreadDeathTest, OtherThreadsAreStopped) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ASSERT_TRUE(OnGuiThread()); // this thread first: the death test's child runs only this test
+    EXPECT_DEATH(std::thread([] { promptPlayer.Stop(); }).join(), "GUI thread only");
+    BridgeState state;
+    EXPECT_DEATH(std::thread([&state] { ChoosePromptDevice(state); }).join(), "GUI thread only");
+}
+#endif
