@@ -729,6 +729,15 @@ int LabAdapter::SlicIndirect(int reg) {
     std::lock_guard<std::mutex> lock(mutex_);
     return slic_.ReadIndirect(reg);
 }
+long LabAdapter::LineFeedStretchMs(uint8_t state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.SetTime(GetClock().NowMs());
+    return slic_.LastStretchMs(state);
+}
+std::vector<LabLineFeedChange> LabAdapter::LineFeedChanges() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.LineFeedChanges();
+}
 LabTone LabAdapter::Tone() {
     std::lock_guard<std::mutex> lock(mutex_);
     return slic_.Tone();

@@ -225,6 +225,9 @@ class LabAdapter {
     int SlicDirect(int reg);
     int SlicIndirect(int reg);
     LabTone Tone(); // the tone generator decoded
+    // The line chip's line-feed record (LabSlic::LineFeedChanges, LastStretchMs).
+    std::vector<LabLineFeedChange> LineFeedChanges();
+    long LineFeedStretchMs(uint8_t state);
     // The telephone's bell sounds now: the line chip's ringing (with its cadence), the telephone
     // on the PSTN line while that rings, or a handset's sounder.
     bool Ringing();
