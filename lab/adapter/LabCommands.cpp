@@ -13,6 +13,9 @@
 //   linefeed last <state>               -> ms the latest stretch in that state lasted (one
 //                                          still going: until now), -1 none; state: open,
 //                                          active, onhook-transmission, ringing or 0-15
+//   linefeed sound <state> begin|end    -> the sound meter (in the lab: bytes in the capture
+//                                          file) when that stretch began / ended; -2 when
+//                                          there is none, it goes on, or nothing meters
 //   pstn ring on|off                    -> 1
 //   pstn line busy|idle                 -> 1
 //   line?                               -> last line selected with code 25 (0 PSTN, 1 computer,
@@ -163,6 +166,14 @@ int LabAdapter::Control(const std::string& command) {
         if (state < 0) return -1;
         const long ms = LineFeedStretchMs(static_cast<uint8_t>(state));
         return ms > 0x7FFFFFFFL ? 0x7FFFFFFF : static_cast<int>(ms);
+    }
+    if (verb == "linefeed" && n == 4 && w[1] == "sound" && (w[3] == "begin" || w[3] == "end")) {
+        const int state = ParseLineFeedState(w[2]);
+        long long begin = -1, end = -1;
+        if (state < 0) return -1;
+        if (!LineFeedStretchSound(static_cast<uint8_t>(state), &begin, &end)) return -2;
+        const long long v = w[3] == "begin" ? begin : end;
+        return v < 0 ? -2 : v > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(v);
     }
     if (verb == "product" && n == 2) {
         long id = 0;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -124,7 +125,22 @@ void LabSlic::SetLineFeed(uint8_t value) {
     if (lineFeedChanges_.size() >= kLineFeedRecord) {
         lineFeedChanges_.erase(lineFeedChanges_.begin());
     }
-    lineFeedChanges_.push_back({now_, value});
+    lineFeedChanges_.push_back({now_, value, soundMeter_ ? soundMeter_() : -1});
+}
+
+bool LabSlic::LastStretchSound(uint8_t state, long long* begin, long long* end) const {
+    state &= 0x0F;
+    long long next = -1;
+    for (size_t i = lineFeedChanges_.size(); i-- > 0;) {
+        const LabLineFeedChange& c = lineFeedChanges_[i];
+        if ((c.value & 0x0F) == state) {
+            *begin = c.soundBytes;
+            *end = next;
+            return true;
+        }
+        next = c.soundBytes;
+    }
+    return false;
 }
 
 long LabSlic::LastStretchMs(uint8_t state) const {

@@ -31,6 +31,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct LabSlicConfig {
@@ -59,6 +60,7 @@ struct LabTone {
 struct LabLineFeedChange {
     uint64_t ms = 0;
     uint8_t value = 0;
+    long long soundBytes = -1; // the sound meter then (-1: none)
 };
 
 class LabSlic {
@@ -102,6 +104,13 @@ class LabSlic {
     bool OnHookTransmission() const {
         return (direct_[64] & 0x0F) == (kLineFeedOnHookTransmission & 0x0F);
     }
+    // What each line-feed change records beside its time: how much sound the adapter's sound
+    // device has played so far (in the lab, the size of the capture file), so that sound can be
+    // placed in the line feed's states. Unset: -1.
+    void SetSoundMeter(std::function<long long()> meter) { soundMeter_ = std::move(meter); }
+    // The sound meter's readings when the latest stretch in a line-feed state began and ended:
+    // false when there is none; *end is -1 while the stretch still goes on.
+    bool LastStretchSound(uint8_t state, long long* begin, long long* end) const;
     // The line feed's changes, oldest first (at most kLineFeedRecord of them).
     const std::vector<LabLineFeedChange>& LineFeedChanges() const { return lineFeedChanges_; }
     // How long the latest stretch in a line-feed state (low nibble of register 64) lasted, in
@@ -133,4 +142,5 @@ class LabSlic {
     uint64_t now_ = 0;
     uint64_t ringStart_ = 0; // when the current ring cadence started
     std::vector<LabLineFeedChange> lineFeedChanges_;
+    std::function<long long()> soundMeter_;
 };

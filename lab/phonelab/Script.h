@@ -55,8 +55,9 @@
 //       waits for sound behind the mark and for it to end, saves it to callerid-<line>.raw;
 //       scripts/run-scenario decodes it after the run with multimon-ng and fails the run
 //       unless it names the caller: the number and name fields ("<text>", private or
-//       unavailable), or the DTMF digits as heard ("A4930123456C"). during: sound that
-//       arrives while the line feed is not in on-hook transmission fails the step
+//       unavailable), or the DTMF digits as heard ("A4930123456C"). during: the sound must
+//       lie inside the latest stretch of on-hook transmission, which must end within d too
+//       (the lab adapter stamps the capture file's size on every line-feed change)
 //   expect log "<text>" within <d>   expect no log "<text>" [for <d>]
 //   expect log order "<a>" "<b>" ... [within <d>]      expect no log from <name>
 //   expect messagebox "<text>" within <d>              dismiss messagebox
@@ -145,7 +146,7 @@ enum class StepKind {
     ExpectFlat,      // numbers = allowance per SampleFigure (-1: not checked)
     PlayCallerId,    // text = standard name, texts = [user [, display name]] (none: unknown)
     ExpectCallerId,  // text = "fsk" (texts = number, name) or "dtmf" (texts = digits), ms,
-                     // flag = sound only while the line feed is in on-hook transmission
+                     // flag = the sound inside the latest on-hook transmission
 };
 
 // How the Skype stand-in answers the questions about a ringing call's partner.

@@ -696,45 +696,62 @@ bool Runner::PlayCallerId(const Step& step, std::string* expected, std::string* 
 bool Runner::ExpectCallerId(const Step& step, std::string* expected, std::string* seen) {
     if (!SoundReady(expected, seen)) return false;
     *expected = "caller-ID sound behind the mark, ended, within " + Seconds(step.ms) +
-                (step.flag ? ", all of it while the line feed is in on-hook transmission" : "");
+                (step.flag ? ", all of it while the line feed was in on-hook transmission" : "");
     // The capture file grows in bursts and faster than real time (Wine hands the file plugin
     // whole buffers): the sound has ended when the file has stopped growing for a while.
     const unsigned kQuietMs = 600;
+    const uint64_t deadline = ElapsedMs() + step.ms;
     size_t lastSize = m_sound.Size();
-    size_t lastSounding = m_sound.SoundingSinceMark(lastSize);
     uint64_t grewAt = ElapsedMs();
-    long lastFeed = -1;
-    std::string error, offFeed;
     const bool ended = WaitFor(step.ms, [&] {
-        long feed = -1;
-        if (step.flag && !Lab("phone linefeed?", &feed, &error)) return true;
         const size_t size = m_sound.Size();
         if (size != lastSize) {
-            const size_t sounding = m_sound.SoundingSinceMark(size);
-            // Sound between two looks at the line feed that both found it elsewhere.
-            if (step.flag && sounding > lastSounding && feed != 2 && lastFeed != 2 &&
-                offFeed.empty())
-                offFeed = std::to_string(sounding - lastSounding) +
-                          " sounding bytes arrived while the line feed was " +
-                          std::to_string(lastFeed) + ", then " + std::to_string(feed);
             lastSize = size;
-            lastSounding = sounding;
             grewAt = ElapsedMs();
         }
-        lastFeed = feed;
-        return lastSounding >= kSoundingBytes && ElapsedMs() - grewAt >= kQuietMs;
+        return m_sound.SoundingSinceMark(size) >= kSoundingBytes &&
+               ElapsedMs() - grewAt >= kQuietMs;
     });
-    if (!error.empty()) {
-        *seen = error;
-        return false;
-    }
     if (!ended) {
-        *seen = lastSounding < kSoundingBytes ? SoundSeen() : "the sound had not ended";
+        *seen = m_sound.SoundingSinceMark(SIZE_MAX) < kSoundingBytes ? SoundSeen()
+                                                                     : "the sound had not ended";
         return false;
     }
-    if (!offFeed.empty()) {
-        *seen = offFeed;
-        return false;
+    if (step.flag) {
+        // The lab adapter stamps the capture file's size on every line-feed change: the sound
+        // must lie between the stamps of the latest on-hook transmission.
+        const std::string bytes = m_sound.SinceMark();
+        size_t first = bytes.size(), last = 0;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] != '\0' && static_cast<unsigned char>(bytes[i]) != 0x80) {
+                if (first == bytes.size()) first = i;
+                last = i;
+            }
+        first += m_sound.MarkOffset();
+        last += m_sound.MarkOffset();
+        long begin = -2, end = -2;
+        std::string error;
+        const unsigned left =
+            static_cast<unsigned>(deadline > ElapsedMs() ? deadline - ElapsedMs() : 0);
+        // Back from on-hook transmission once the data's real time has passed.
+        WaitFor(left, [&] {
+            return !Lab("linefeed sound onhook-transmission begin", &begin, &error) ||
+                   !Lab("linefeed sound onhook-transmission end", &end, &error) || end != -2;
+        });
+        if (!error.empty()) {
+            *seen = error;
+            return false;
+        }
+        const std::string span = "capture bytes " + std::to_string(first) + " to " +
+                                 std::to_string(last) + " sound; the latest on-hook " +
+                                 "transmission spans " + std::to_string(begin) + " to " +
+                                 std::to_string(end) + " (-2: none, or still going)";
+        if (begin < 0 || end < 0 || static_cast<size_t>(begin) > first ||
+            static_cast<size_t>(end) <= last) {
+            *seen = span;
+            return false;
+        }
+        Say("  " + span);
     }
     const std::string sound = m_sound.SinceMark();
     const std::string file = CallerIdSoundFile(step);

@@ -1011,6 +1011,27 @@ TEST_F(LabAdapterTest, OnHookTransmissionIsQuietRecordedAndStillSeesTheReceiver)
     EXPECT_EQ(1, lab.Control("phone hook?"));
 }
 
+TEST_F(LabAdapterTest, LineFeedChangesPlaceTheSoundPlayed) {
+    long long played = 0;
+    lab.SetSoundMeter([&played] { return played; });
+    EXPECT_EQ(-2, lab.Control("linefeed sound onhook-transmission begin"));
+    WriteSlic(64, 0x11);
+    played = 100;
+    WriteSlic(64, 0x22);
+    played = 900;
+    EXPECT_EQ(100, lab.Control("linefeed sound onhook-transmission begin"));
+    EXPECT_EQ(-2, lab.Control("linefeed sound onhook-transmission end")); // still going
+    WriteSlic(64, 0x11);
+    played = 1000;
+    WriteSlic(64, 0x44);
+    EXPECT_EQ(100, lab.Control("linefeed sound onhook-transmission begin"));
+    EXPECT_EQ(900, lab.Control("linefeed sound onhook-transmission end"));
+    EXPECT_EQ(900, lab.Control("linefeed sound active begin"));
+    EXPECT_EQ(1000, lab.Control("linefeed sound active end"));
+    EXPECT_EQ(-1, lab.Control("linefeed sound hush begin"));
+    EXPECT_EQ(-1, lab.Control("linefeed sound active middle"));
+}
+
 TEST_F(LabAdapterTest, LineFeedRecordKeepsTheLatestChanges) {
     for (size_t i = 0; i < LabSlic::kLineFeedRecord + 10; ++i) {
         clock.Advance(1);
