@@ -729,6 +729,23 @@ int LabAdapter::SlicIndirect(int reg) {
     std::lock_guard<std::mutex> lock(mutex_);
     return slic_.ReadIndirect(reg);
 }
+long LabAdapter::LineFeedStretchMs(uint8_t state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.SetTime(GetClock().NowMs());
+    return slic_.LastStretchMs(state);
+}
+void LabAdapter::SetSoundMeter(std::function<long long()> meter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slic_.SetSoundMeter(std::move(meter));
+}
+bool LabAdapter::LineFeedStretchSound(uint8_t state, long long* begin, long long* end) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.LastStretchSound(state, begin, end);
+}
+std::vector<LabLineFeedChange> LabAdapter::LineFeedChanges() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slic_.LineFeedChanges();
+}
 LabTone LabAdapter::Tone() {
     std::lock_guard<std::mutex> lock(mutex_);
     return slic_.Tone();

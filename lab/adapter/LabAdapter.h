@@ -225,6 +225,11 @@ class LabAdapter {
     int SlicDirect(int reg);
     int SlicIndirect(int reg);
     LabTone Tone(); // the tone generator decoded
+    // The line chip's line-feed record (LabSlic::LineFeedChanges, LastStretchMs).
+    std::vector<LabLineFeedChange> LineFeedChanges();
+    long LineFeedStretchMs(uint8_t state);
+    void SetSoundMeter(std::function<long long()> meter);
+    bool LineFeedStretchSound(uint8_t state, long long* begin, long long* end);
     // The telephone's bell sounds now: the line chip's ringing (with its cadence), the telephone
     // on the PSTN line while that rings, or a handset's sounder.
     bool Ringing();

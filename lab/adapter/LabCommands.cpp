@@ -7,6 +7,15 @@
 //                                          ring cadence, the PSTN line, a sounder), else 0
 //   phone tone?                         -> frequency 1 * 10000 + frequency 2 (0 while off)
 //   phone hook?                         -> 1 while the receiver is lifted
+//   phone linefeed?                     -> the line feed's state (low nibble of register 64):
+//                                          0 open, 1 forward active, 2 forward on-hook
+//                                          transmission, 4 ringing
+//   linefeed last <state>               -> ms the latest stretch in that state lasted (one
+//                                          still going: until now), -1 none; state: open,
+//                                          active, onhook-transmission, ringing or 0-15
+//   linefeed sound <state> begin|end    -> the sound meter (in the lab: bytes in the capture
+//                                          file) when that stretch began / ended; -2 when
+//                                          there is none, it goes on, or nothing meters
 //   pstn ring on|off                    -> 1
 //   pstn line busy|idle                 -> 1
 //   line?                               -> last line selected with code 25 (0 PSTN, 1 computer,
@@ -69,6 +78,16 @@ bool ParseInt(const std::string& text, long& out) {
     return true;
 }
 
+// A line-feed state by name or as its number (the low nibble of register 64); -1 for neither.
+int ParseLineFeedState(const std::string& text) {
+    if (text == "open") return LabSlic::kLineFeedOpen & 0x0F;
+    if (text == "active") return LabSlic::kLineFeedActive & 0x0F;
+    if (text == "onhook-transmission") return LabSlic::kLineFeedOnHookTransmission & 0x0F;
+    if (text == "ringing") return LabSlic::kLineFeedRinging & 0x0F;
+    long v = 0;
+    return ParseInt(text, v) && v >= 0 && v <= 15 ? static_cast<int>(v) : -1;
+}
+
 bool ParseRegister(const std::string& text, int& reg) {
     long v = 0;
     if (!ParseInt(text, v) || v < 0 || v > 255) return false;
@@ -115,6 +134,7 @@ int LabAdapter::Control(const std::string& command) {
         if (n == 3 && what == "dtmf" && w[2].size() == 1) return PressDtmf(w[2][0]) ? 1 : -1;
         if (n == 2 && (what == "ringing?" || what == "bell?")) return Ringing() ? 1 : 0;
         if (n == 2 && what == "hook?") return OffHook() ? 1 : 0;
+        if (n == 2 && what == "linefeed?") return SlicDirect(64) & 0x0F;
         if (n == 2 && what == "tone?") {
             const LabTone t = Tone();
             return t.on ? t.frequency1 * 10000 + t.frequency2 : 0;
@@ -140,6 +160,20 @@ int LabAdapter::Control(const std::string& command) {
         if (verb == "relay?") return RelayOn() ? 1 : 0;
         if (verb == "events?") return PendingEvents();
         return -1;
+    }
+    if (verb == "linefeed" && n == 3 && w[1] == "last") {
+        const int state = ParseLineFeedState(w[2]);
+        if (state < 0) return -1;
+        const long ms = LineFeedStretchMs(static_cast<uint8_t>(state));
+        return ms > 0x7FFFFFFFL ? 0x7FFFFFFF : static_cast<int>(ms);
+    }
+    if (verb == "linefeed" && n == 4 && w[1] == "sound" && (w[3] == "begin" || w[3] == "end")) {
+        const int state = ParseLineFeedState(w[2]);
+        long long begin = -1, end = -1;
+        if (state < 0) return -1;
+        if (!LineFeedStretchSound(static_cast<uint8_t>(state), &begin, &end)) return -2;
+        const long long v = w[3] == "begin" ? begin : end;
+        return v < 0 ? -2 : v > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(v);
     }
     if (verb == "product" && n == 2) {
         long id = 0;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -19,11 +20,13 @@ void LabSlic::Configure(const LabSlicConfig& config) {
 }
 
 void LabSlic::Reset() {
+    const uint8_t lineFeed = direct_[64];
     std::memset(direct_, 0, sizeof direct_);
+    direct_[64] = lineFeed; // so that a reset from another state is recorded
     std::memset(indirect_, 0, sizeof indirect_);
     direct_[8] = 2;
     direct_[14] = 0x10;
-    direct_[64] = kLineFeedOpen;
+    SetLineFeed(kLineFeedOpen);
     battery_ = 0;
     batteryReads_ = 0;
     settleReadsLeft_ = 0;
@@ -110,10 +113,45 @@ void LabSlic::WriteDirect(int reg, uint8_t value) {
     }
     case 64:
         if (!LineFeedRinging() && (value & 0x0F) == (kLineFeedRinging & 0x0F)) ringStart_ = now_;
-        direct_[64] = value;
+        SetLineFeed(value);
         return;
     default: direct_[reg] = value;
     }
+}
+
+void LabSlic::SetLineFeed(uint8_t value) {
+    if (direct_[64] == value) return;
+    direct_[64] = value;
+    if (lineFeedChanges_.size() >= kLineFeedRecord) {
+        lineFeedChanges_.erase(lineFeedChanges_.begin());
+    }
+    lineFeedChanges_.push_back({now_, value, soundMeter_ ? soundMeter_() : -1});
+}
+
+bool LabSlic::LastStretchSound(uint8_t state, long long* begin, long long* end) const {
+    state &= 0x0F;
+    long long next = -1;
+    for (size_t i = lineFeedChanges_.size(); i-- > 0;) {
+        const LabLineFeedChange& c = lineFeedChanges_[i];
+        if ((c.value & 0x0F) == state) {
+            *begin = c.soundBytes;
+            *end = next;
+            return true;
+        }
+        next = c.soundBytes;
+    }
+    return false;
+}
+
+long LabSlic::LastStretchMs(uint8_t state) const {
+    state &= 0x0F;
+    uint64_t end = now_;
+    for (size_t i = lineFeedChanges_.size(); i-- > 0;) {
+        const LabLineFeedChange& c = lineFeedChanges_[i];
+        if ((c.value & 0x0F) == state) return static_cast<long>(end > c.ms ? end - c.ms : 0);
+        end = c.ms;
+    }
+    return -1;
 }
 
 uint16_t LabSlic::ReadIndirect(int reg) const {

@@ -12,7 +12,9 @@
 //   34       ringing oscillator control: bit 4 enables the active timer, bit 3 the inactive one
 //   36-43    oscillator on/off times in 8 kHz ticks, low byte first
 //   48-51    ring cadence: active time (48, 49), inactive time (50, 51), 8 kHz ticks, low first
-//   64       line feed: 0 open (reset), 0x11 forward active, 0x44 ringing
+//   64       line feed: 0 open (reset), 0x11 forward active, 0x22 forward on-hook transmission
+//            (no bell; audio reaches a telephone whose receiver is down), 0x44 ringing. Every
+//            change is recorded with its time.
 //   68       hook: bit 0 set while the receiver is lifted, read-only
 //   82       battery voltage: rises to >= 0xC0 some reads after the converter starts; holds when
 //            it stops, or drops below 4 when configured to leak
@@ -27,7 +29,10 @@
 // it is then silent for the inactive time and the cadence repeats. Without the timers it rings
 // on. Time comes from SetTime (milliseconds), given by the owner before each use.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 struct LabSlicConfig {
     int revision = 5;             // 0-15
@@ -51,12 +56,22 @@ struct LabTone {
     int onMs2 = 0, offMs2 = 0; // cadence of oscillator 2 (registers 40-43)
 };
 
+// A change of the line feed (register 64): the time (SetTime's clock) and the new value.
+struct LabLineFeedChange {
+    uint64_t ms = 0;
+    uint8_t value = 0;
+    long long soundBytes = -1; // the sound meter then (-1: none)
+};
+
 class LabSlic {
   public:
     static constexpr int kRegisters = 256;
     static constexpr uint8_t kLineFeedOpen = 0x00;
     static constexpr uint8_t kLineFeedActive = 0x11;
+    static constexpr uint8_t kLineFeedOnHookTransmission = 0x22;
     static constexpr uint8_t kLineFeedRinging = 0x44;
+    // The record keeps the latest changes only: a soak rings for hours.
+    static constexpr size_t kLineFeedRecord = 4096;
     static constexpr uint8_t kRingActiveTimer = 0x10; // register 34
     static constexpr uint8_t kRingInactiveTimer = 0x08;
 
@@ -85,6 +100,22 @@ class LabSlic {
     bool InterruptPending() const;
     // The line feed is in its ringing state (ring trip is detected all through it).
     bool LineFeedRinging() const { return (direct_[64] & 0x0F) == (kLineFeedRinging & 0x0F); }
+    // Forward on-hook transmission: the line carries audio to a telephone whose receiver is down.
+    bool OnHookTransmission() const {
+        return (direct_[64] & 0x0F) == (kLineFeedOnHookTransmission & 0x0F);
+    }
+    // What each line-feed change records beside its time: how much sound the adapter's sound
+    // device has played so far (in the lab, the size of the capture file), so that sound can be
+    // placed in the line feed's states. Unset: -1.
+    void SetSoundMeter(std::function<long long()> meter) { soundMeter_ = std::move(meter); }
+    // The sound meter's readings when the latest stretch in a line-feed state began and ended:
+    // false when there is none; *end is -1 while the stretch still goes on.
+    bool LastStretchSound(uint8_t state, long long* begin, long long* end) const;
+    // The line feed's changes, oldest first (at most kLineFeedRecord of them).
+    const std::vector<LabLineFeedChange>& LineFeedChanges() const { return lineFeedChanges_; }
+    // How long the latest stretch in a line-feed state (low nibble of register 64) lasted, in
+    // ms; one still going lasts until now. -1 when the record holds no change to that state.
+    long LastStretchMs(uint8_t state) const;
     // The bell sounds now, following the ring cadence.
     bool BellSounding() const;
     LabTone Tone() const;
@@ -98,9 +129,10 @@ class LabSlic {
     static bool Valid(int reg) { return reg >= 0 && reg < kRegisters; }
     void RaiseFlag(int flagReg, uint8_t bit);
     bool ConverterOn() const { return (direct_[14] & 0x10) == 0; }
+    void SetLineFeed(uint8_t value);
 
     LabSlicConfig config_;
-    uint8_t direct_[kRegisters];
+    uint8_t direct_[kRegisters] = {};
     uint16_t indirect_[kRegisters];
     bool offHook_ = false;
     uint8_t battery_ = 0;
@@ -109,4 +141,6 @@ class LabSlic {
     int calibrationReadsLeft_ = 0;
     uint64_t now_ = 0;
     uint64_t ringStart_ = 0; // when the current ring cadence started
+    std::vector<LabLineFeedChange> lineFeedChanges_;
+    std::function<long long()> soundMeter_;
 };

@@ -114,10 +114,36 @@ bool IsReservedName(const std::string& name) {
         "skype",   "phone",  "pstn",       "unplug", "plug",      "lab",   "log",
         "dismiss", "wait",   "transcript", "no",     "discovery", "ready", "messagebox",
         "windows", "sound",  "write",      "copy",   "gui",       "say",   "explorer",
-        "tray",    "sample", "set",        "repeat", "end"};
+        "tray",    "sample", "set",        "repeat", "end",       "play",  "callerid"};
     for (const char* r : reserved)
         if (name == r) return true;
     return false;
+}
+
+// A line-feed state as the lab's "phone linefeed?" answers it; -1 for an unknown name.
+long LineFeedState(const std::string& name) {
+    if (name == "open") return 0;
+    if (name == "active") return 1;
+    if (name == "onhook-transmission") return 2;
+    if (name == "ringing") return 4;
+    return -1;
+}
+
+// One field of an expected FSK caller ID: a quoted text, or why it is absent.
+bool CallerIdField(TokenCursor& c, const char* what, std::string* out) {
+    if (c.NextIsQuoted()) {
+        if (!c.Quoted(out, what)) return false;
+        if (out->empty())
+            return c.Fail(std::string(what) + " is empty: say private or unavailable");
+        for (char ch : *out)
+            if (static_cast<unsigned char>(ch) < 0x20)
+                return c.Fail(std::string(what) + " holds a control character");
+        *out = "=" + *out;
+        return true;
+    }
+    if (c.Accept("private")) return *out = "private", true;
+    if (c.Accept("unavailable")) return *out = "unavailable", true;
+    return c.Fail(std::string("expected ") + what + " as \"<text>\", private or unavailable");
 }
 
 bool ValidName(const std::string& name) {
@@ -218,11 +244,33 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         m_names.insert(s.text);
     } else if (c.Accept("skype")) {
         if (c.Accept("ring")) {
-            std::string id, user;
-            if (!c.Word(&id, "a call id") || !c.Expect("from") || !c.Word(&user, "a user"))
+            std::string id, user, name;
+            if (!c.Word(&id, "a call id") || !c.Expect("from")) return false;
+            // Quoted, a handle may be empty or hold blanks, as a withheld caller's does.
+            if (c.NextIsQuoted() ? !c.Quoted(&user, "a user") : !c.Word(&user, "a user"))
                 return false;
+            if (id.find_first_of("\"") != std::string::npos) return c.Fail("a call id is a word");
             s.kind = StepKind::SkypeSend;
             s.text = "CALL " + id + " STATUS RINGING";
+            s.texts = {id, user};
+            if (c.Accept("name")) {
+                if (!c.Quoted(&name, "the display name")) return false;
+                s.texts.push_back(name);
+            }
+            s.number = static_cast<long>(PartnerReply::Now);
+            if (c.Accept("reply")) {
+                if (c.Accept("after")) {
+                    s.number = static_cast<long>(PartnerReply::After);
+                    if (!c.Duration(&s.ms)) return false;
+                } else if (c.Accept("never")) {
+                    s.number = static_cast<long>(PartnerReply::Never);
+                } else if (c.Accept("error")) {
+                    s.number = static_cast<long>(PartnerReply::Error);
+                    if (!c.Quoted(&s.text2, "the error text")) return false;
+                } else {
+                    return c.Fail("expected after <d>, never or error \"<text>\" after 'reply'");
+                }
+            }
         } else if (c.Accept("status")) {
             std::string id, status;
             if (!c.Word(&id, "a call id") || !c.Word(&status, "a status")) return false;
@@ -313,6 +361,27 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
             s.number = 0x0204; // WM_RBUTTONDOWN
         else
             return c.Fail("expected left or right");
+    } else if (c.Accept("play")) {
+        s.kind = StepKind::PlayCallerId;
+        if (!c.Expect("callerid")) return false;
+        if (c.Accept("bell202"))
+            s.text = "Bell202";
+        else if (c.Accept("etsi"))
+            s.text = "EtsiFsk";
+        else if (c.Accept("dtmf"))
+            s.text = "Dtmf";
+        else
+            return c.Fail("expected bell202, etsi or dtmf");
+        if (c.Accept("from")) {
+            std::string user, name;
+            if (c.NextIsQuoted() ? !c.Quoted(&user, "a user") : !c.Word(&user, "a user"))
+                return false;
+            s.texts = {user};
+            if (c.Accept("name")) {
+                if (!c.Quoted(&name, "the display name")) return false;
+                s.texts.push_back(name);
+            }
+        }
     } else if (c.Accept("sample")) {
         s.kind = StepKind::SampleStart;
         if (!c.Word(&s.text, "an instance name")) return false;
@@ -346,6 +415,30 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
         } else if (c.Accept("sound")) {
             s.kind = StepKind::ExpectSound;
             if (!c.Within(&s.ms)) return false;
+        } else if (c.Accept("callerid")) {
+            s.kind = StepKind::ExpectCallerId;
+            if (c.Accept("fsk")) {
+                s.text = "fsk";
+                std::string number, name;
+                if (!CallerIdField(c, "the number", &number) ||
+                    !CallerIdField(c, "the name", &name))
+                    return false;
+                s.texts = {number, name};
+            } else if (c.Accept("dtmf")) {
+                s.text = "dtmf";
+                if (!c.Quoted(&w, "the digits")) return false;
+                if (w.empty()) return c.Fail("expected the digits heard, like \"A4930123456C\"");
+                for (char ch : w)
+                    if (!IsDialChar(ch)) return c.Fail("digits may be 0-9 * # A B C D");
+                s.texts = {w};
+            } else {
+                return c.Fail("expected fsk or dtmf after 'expect callerid'");
+            }
+            if (!c.Within(&s.ms)) return false;
+            if (c.Accept("during")) {
+                if (!c.Expect("onhook-transmission")) return false;
+                s.flag = true;
+            }
         } else if (c.Accept("samples")) {
             s.kind = StepKind::ExpectFlat;
             if (!c.Expect("flat") || !c.Expect("allowing")) return false;
@@ -402,12 +495,24 @@ bool ScriptParser::ParseLine(const std::string& line, int lineNo, Step* step, bo
                 return c.Fail("expected skype, log or sound after 'expect no'");
             }
         } else if (c.Accept("phone")) {
-            s.kind = StepKind::ExpectPhone;
-            if (c.Accept("ringing"))
-                s.flag = true;
-            else if (!c.Accept("silent"))
-                return c.Fail("expected ringing or silent");
-            if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
+            if (c.Accept("linefeed")) {
+                s.kind = StepKind::ExpectLab;
+                s.text = "phone linefeed?";
+                s.flag = c.Accept("not");
+                if (!c.Word(&w, "a line-feed state")) return false;
+                s.number = LineFeedState(w);
+                if (s.number < 0)
+                    return c.Fail("expected open, active, onhook-transmission or ringing, got '" +
+                                  w + "'");
+                if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
+            } else {
+                s.kind = StepKind::ExpectPhone;
+                if (c.Accept("ringing"))
+                    s.flag = true;
+                else if (!c.Accept("silent"))
+                    return c.Fail("expected ringing, silent or linefeed");
+                if (!c.ForOrWithin(&s.stay, &s.ms)) return false;
+            }
         } else if (c.Accept("lab")) {
             s.kind = StepKind::ExpectLab;
             if (!c.Quoted(&s.text, "a control command")) return false;

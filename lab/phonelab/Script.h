@@ -18,7 +18,13 @@
 //                                    (environment strings like %APPDATA% expanded)
 //   expect discovery within <d>      expect ready within <d>
 //       (ready: attached with status 0, then a status poll since then and since the log mark)
-//   skype ring <id> from <user>      skype status <id> <STATUS>     skype send "<text>"
+//   skype ring <id> from <user>|"<user>" [name "<display name>"] [reply after <d>|never|
+//                    error "<text>"]
+//                                    the call rings; asked "GET CALL <id> PARTNER_HANDLE" or
+//                                    "... PARTNER_DISPNAME", the stand-in answers with the user
+//                                    and the name ("" without one): at once, after d, never,
+//                                    or with that text instead
+//   skype status <id> <STATUS>       skype send "<text>"
 //   skype auto on|off                automatic replies to CALL / SET CALL commands
 //   skype hang <d>                   the stand-in takes no message for d (a hung client);
 //                                    the scenario goes on meanwhile
@@ -30,6 +36,8 @@
 //   phone offhook|onhook             phone dtmf <key>               phone dial <keys>
 //   expect phone ringing|silent within <d>     (becomes so)
 //   expect phone ringing|silent for <d>        (stays so throughout)
+//   expect phone linefeed [not] open|active|onhook-transmission|ringing within|for <d>
+//                                    the line chip's line feed (register 64) becomes / stays so
 //   pstn ring on|off                 pstn line busy|idle            unplug      plug
 //   lab "<command>"                  expect lab "<command>" = <value> within <d>
 //                                    expect lab "<command>" = <value> for <d>  (stays so)
@@ -38,6 +46,18 @@
 //   sound mark                       (sound expectations look only behind the mark)
 //   expect sound within <d>          expect no sound for <d>
 //       (sound: the raw output file KESTREL_ALSA_OUT grows by non-silent samples)
+//   play callerid bell202|etsi|dtmf [from <user>|"<user>" [name "<display name>"]]
+//                                    phonelab itself plays the caller ID that Kestrel's
+//                                    generator makes for that partner (no from: Skype never
+//                                    said) through the wave device, 8 kHz 16-bit mono
+//   expect callerid fsk <field> <field> within <d> [during onhook-transmission]
+//   expect callerid dtmf "<digits>" within <d> [during onhook-transmission]
+//       waits for sound behind the mark and for it to end, saves it to callerid-<line>.raw;
+//       scripts/run-scenario decodes it after the run with multimon-ng and fails the run
+//       unless it names the caller: the number and name fields ("<text>", private or
+//       unavailable), or the DTMF digits as heard ("A4930123456C"). during: the sound must
+//       lie inside the latest stretch of on-hook transmission, which must end within d too
+//       (the lab adapter stamps the capture file's size on every line-feed change)
 //   expect log "<text>" within <d>   expect no log "<text>" [for <d>]
 //   expect log order "<a>" "<b>" ... [within <d>]      expect no log from <name>
 //   expect messagebox "<text>" within <d>              dismiss messagebox
@@ -88,7 +108,9 @@ enum class StepKind {
     Start,            // text = instance name, text2 = shortcut (or empty)
     ExpectDiscovery,  // ms
     ExpectReady,      // ms
-    SkypeSend,        // text = raw notification
+    SkypeSend,        // text = raw notification; a ring also has texts = call id, user
+                      // [, display name], number = PartnerReply, ms = its delay, text2 = the
+                      // error text
     SkypeAuto,        // flag
     SkypeHang,        // ms
     SkypeNextCall,    // number = id of the next outgoing call
@@ -122,7 +144,13 @@ enum class StepKind {
     Gui,             // gui
     SampleStart,     // text = instance, ms = interval
     ExpectFlat,      // numbers = allowance per SampleFigure (-1: not checked)
+    PlayCallerId,    // text = standard name, texts = [user [, display name]] (none: unknown)
+    ExpectCallerId,  // text = "fsk" (texts = number, name) or "dtmf" (texts = digits), ms,
+                     // flag = the sound inside the latest on-hook transmission
 };
+
+// How the Skype stand-in answers the questions about a ringing call's partner.
+enum class PartnerReply { Now, After, Never, Error };
 
 struct GuiStep;
 

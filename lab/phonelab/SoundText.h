@@ -3,8 +3,10 @@
 //
 // scripts/run-scenario points ALSA's default device at a file (KESTREL_ALSA_OUT): every stream
 // Kestrel plays through the wave device is appended to it as raw samples, in whatever format the
-// WAV file had. Digital silence is a run of 0x00 bytes (signed samples) or 0x80 bytes (8-bit
-// unsigned samples); anything else is sound.
+// WAV file had. Measured under Wine 8: an 8 kHz 16-bit mono waveOut stream lands as exactly those
+// samples (signed 16-bit little-endian, mono, 8000 Hz), though faster than real time, so a byte
+// offset orders sounds but does not time them. Digital silence is a run of 0x00 bytes (signed
+// samples) or 0x80 bytes (8-bit unsigned samples); anything else is sound.
 #pragma once
 #include <cstddef>
 #include <string>

@@ -102,6 +102,21 @@ void Start() {
     }
     lab->SetLatency(latency, &sleepClock);
 
+    // The capture file of scripts/run-scenario (a Unix path, reached through Z:): its size at
+    // each line-feed change places the sound played on the adapter's device in the line feed's
+    // states.
+    std::string sound = Env("KESTREL_ALSA_OUT");
+    if (!sound.empty() && sound[0] == '/') {
+        for (char& c : sound)
+            if (c == '/') c = '\\';
+        sound = "Z:" + sound;
+        lab->SetSoundMeter([sound]() -> long long {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (!GetFileAttributesExA(sound.c_str(), GetFileExInfoStandard, &data)) return 0;
+            return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        });
+    }
+
     lab->ConfigureRefusals(Env("KESTREL_LAB_REFUSE"));
     lab->ConfigureFailRandom(Env("KESTREL_LAB_FAIL_RANDOM"));
 

@@ -26,7 +26,10 @@ const char kHelp[] =
     "  status                    what the telephone hears, whether it rings, the receiver,\n"
     "                            the line it is switched to, the adapter\n"
     "Skype (the stand-in answers Kestrel's commands by itself: skype auto on):\n"
-    "  incoming [<user>]         a Skype call comes in (skype ring <id> from <user>)\n"
+    "  incoming [<user>] [name \"<name>\"] [reply after <d>|never|error \"<text>\"]\n"
+    "                            a Skype call comes in (skype ring <id> from <user> ...);\n"
+    "                            Kestrel's questions about the caller get the user and name,\n"
+    "                            at once, late, never or as that error\n"
     "  hangup                    the far end of the last Skype call hangs up\n"
     "  skype status <id> <STATUS>   skype send \"<text>\"   skype auto on|off\n"
     "The adapter and the PSTN line:\n"
@@ -34,6 +37,14 @@ const char kHelp[] =
     "                            the telephone to it)\n"
     "  pstn line busy|idle       unplug | plug\n"
     "  product <id>              the adapter of the next start kestrel, e.g. product 0x831C\n"
+    "Caller ID:\n"
+    "  write callerid.ini \"standard=Bell202\\n\"   before start kestrel (or EtsiFsk, Dtmf, Off)\n"
+    "  sound mark                then, after a call came in:\n"
+    "  expect callerid fsk \"<number>\" \"<name>\" within 5s   (or private / unavailable;\n"
+    "                            expect callerid dtmf \"A<number>C\" within 5s): the sound is\n"
+    "                            saved and decoded when phonelab ends\n"
+    "  expect phone linefeed onhook-transmission within 1s   lab \"linefeed last active\"\n"
+    "  play callerid bell202|etsi|dtmf from <user> [name \"<name>\"]   phonelab plays it\n"
     "Kestrel:\n"
     "  start kestrel             expect ready within 10s        kestrel key escape\n"
     "  kestrel tray left|right   expect kestrel exit any within 10s\n"
@@ -169,13 +180,14 @@ class Console {
     }
 
     void Status() {
-        long hook = 0, ringing = 0, tone = 0, line = 0, plugged = 0;
+        long hook = 0, ringing = 0, tone = 0, line = 0, plugged = 0, feed = 0;
         std::string error;
         if (!LabCommand(0, "phone hook?", &hook, &error) ||
             !LabCommand(0, "phone ringing?", &ringing, &error) ||
             !LabCommand(0, "phone tone?", &tone, &error) ||
             !LabCommand(0, "line?", &line, &error) ||
-            !LabCommand(0, "plugged?", &plugged, &error)) {
+            !LabCommand(0, "plugged?", &plugged, &error) ||
+            !LabCommand(0, "phone linefeed?", &feed, &error)) {
             Say("no lab adapter answers (is Kestrel running? start kestrel): " + error);
             ++m_failures;
             return;
@@ -199,7 +211,12 @@ class Console {
             (line == 0   ? "PSTN"
              : line == 1 ? "computer"
                          : "none chosen yet") +
-            "; adapter " + (plugged == 1 ? "plugged in" : "UNPLUGGED"));
+            "; adapter " + (plugged == 1 ? "plugged in" : "UNPLUGGED") + "; line feed " +
+            (feed == 0   ? "open"
+             : feed == 1 ? "forward active"
+             : feed == 2 ? "on-hook transmission (caller ID)"
+             : feed == 4 ? "ringing"
+                         : std::to_string(feed)));
     }
 
   private:

@@ -1,14 +1,19 @@
 #include "Runner.h"
 
+#include "../CallerIdCheck.h"
 #include "../LogText.h"
 #include "../SoundText.h"
 #include "FileTail.h"
 #include "GuiSteps.h"
 #include "Output.h"
 #include "TrayShell.h"
+#include "WavePlay.h"
+
+#include "callerid/CallerIdSignal.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -257,6 +262,15 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     }
 
     case StepKind::SkypeSend:
+        if (step.texts.size() >= 2) { // a ring: who calls, for Kestrel's questions about it
+            SkypePartner partner;
+            partner.handle = step.texts[1];
+            if (step.texts.size() >= 3) partner.name = step.texts[2];
+            partner.reply = static_cast<PartnerReply>(step.number);
+            partner.afterMs = step.ms;
+            partner.error = step.text2;
+            m_skype.SetPartner(step.texts[0], partner);
+        }
         if (!m_skype.SendNotification(step.text, &error)) {
             *expected = "notification delivered";
             *seen = error;
@@ -637,6 +651,10 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
         return flat;
     }
 
+    case StepKind::PlayCallerId: return PlayCallerId(step, expected, seen);
+
+    case StepKind::ExpectCallerId: return ExpectCallerId(step, expected, seen);
+
     case StepKind::Gui:
         return RunGuiStep(
             *step.gui, m_kestrels.Pids(),
@@ -648,6 +666,112 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
     *expected = "a known step";
     *seen = "an unknown one";
     return false;
+}
+
+bool Runner::PlayCallerId(const Step& step, std::string* expected, std::string* seen) {
+    // As Skype would have answered: a partner without a display name has an empty one.
+    std::optional<std::string> handle, name;
+    if (!step.texts.empty()) {
+        handle = step.texts[0];
+        name = step.texts.size() >= 2 ? step.texts[1] : std::string();
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const CallTime time{now.wMonth, now.wDay, now.wHour, now.wMinute};
+    const CallerIdSignal signal =
+        MakeCallerIdSignal(ParseCallerIdStandard(step.text), WhoIsCalling(handle, name), &time);
+    *expected = "the caller ID played through the wave device";
+    std::string error;
+    if (!PlayPcm8k(
+            signal.pcm,
+            [this](unsigned ms, const std::function<bool()>& done) { return WaitFor(ms, done); },
+            &error)) {
+        *seen = error;
+        return false;
+    }
+    Say("  played " + std::to_string(signal.durationMs) + " ms of " + step.text);
+    return true;
+}
+
+bool Runner::ExpectCallerId(const Step& step, std::string* expected, std::string* seen) {
+    if (!SoundReady(expected, seen)) return false;
+    *expected = "caller-ID sound behind the mark, ended, within " + Seconds(step.ms) +
+                (step.flag ? ", all of it while the line feed was in on-hook transmission" : "");
+    // The capture file grows in bursts and faster than real time (Wine hands the file plugin
+    // whole buffers): the sound has ended when the file has stopped growing for a while.
+    const unsigned kQuietMs = 600;
+    const uint64_t deadline = ElapsedMs() + step.ms;
+    size_t lastSize = m_sound.Size();
+    uint64_t grewAt = ElapsedMs();
+    const bool ended = WaitFor(step.ms, [&] {
+        const size_t size = m_sound.Size();
+        if (size != lastSize) {
+            lastSize = size;
+            grewAt = ElapsedMs();
+        }
+        return m_sound.SoundingSinceMark(size) >= kSoundingBytes &&
+               ElapsedMs() - grewAt >= kQuietMs;
+    });
+    if (!ended) {
+        *seen = m_sound.SoundingSinceMark(SIZE_MAX) < kSoundingBytes ? SoundSeen()
+                                                                     : "the sound had not ended";
+        return false;
+    }
+    if (step.flag) {
+        // The lab adapter stamps the capture file's size on every line-feed change: the sound
+        // must lie between the stamps of the latest on-hook transmission.
+        const std::string bytes = m_sound.SinceMark();
+        size_t first = bytes.size(), last = 0;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] != '\0' && static_cast<unsigned char>(bytes[i]) != 0x80) {
+                if (first == bytes.size()) first = i;
+                last = i;
+            }
+        first += m_sound.MarkOffset();
+        last += m_sound.MarkOffset();
+        long begin = -2, end = -2;
+        std::string error;
+        const unsigned left =
+            static_cast<unsigned>(deadline > ElapsedMs() ? deadline - ElapsedMs() : 0);
+        // Back from on-hook transmission once the data's real time has passed.
+        WaitFor(left, [&] {
+            return !Lab("linefeed sound onhook-transmission begin", &begin, &error) ||
+                   !Lab("linefeed sound onhook-transmission end", &end, &error) || end != -2;
+        });
+        if (!error.empty()) {
+            *seen = error;
+            return false;
+        }
+        const std::string span = "capture bytes " + std::to_string(first) + " to " +
+                                 std::to_string(last) + " sound; the latest on-hook " +
+                                 "transmission spans " + std::to_string(begin) + " to " +
+                                 std::to_string(end) + " (-2: none, or still going)";
+        if (begin < 0 || end < 0 || static_cast<size_t>(begin) > first ||
+            static_cast<size_t>(end) <= last) {
+            *seen = span;
+            return false;
+        }
+        Say("  " + span);
+    }
+    const std::string sound = m_sound.SinceMark();
+    const std::string file = CallerIdSoundFile(step);
+    const std::string line = CallerIdCheckLine(step);
+    bool saved = false;
+    if (FILE* f = std::fopen(file.c_str(), "wb")) {
+        saved = std::fwrite(sound.data(), 1, sound.size(), f) == sound.size();
+        saved = std::fclose(f) == 0 && saved;
+    }
+    if (FILE* f = saved ? std::fopen(kCallerIdChecksFile, "ab") : nullptr) {
+        saved = std::fputs(line.c_str(), f) >= 0;
+        saved = std::fclose(f) == 0 && saved;
+    }
+    if (!saved) {
+        *seen = "could not save the sound to " + file + " and its check to " + kCallerIdChecksFile;
+        return false;
+    }
+    Say("  " + std::to_string(sound.size()) + " bytes saved to " + file +
+        ", decoded after the run");
+    return true;
 }
 
 void Runner::PrintReport(const std::string& where, const Step& step, const std::string& expected,

@@ -37,6 +37,8 @@ class Runner {
     std::string LastCommands(size_t n);
     bool SoundReady(std::string* expected, std::string* seen);
     std::string SoundSeen();
+    bool PlayCallerId(const Step& step, std::string* expected, std::string* seen);
+    bool ExpectCallerId(const Step& step, std::string* expected, std::string* seen);
 
     SkypeStandIn m_skype;
     KestrelProcesses m_kestrels;

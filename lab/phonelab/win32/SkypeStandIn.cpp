@@ -128,7 +128,9 @@ void SkypeStandIn::Loop() {
         // a client answers at once.
         SendPending();
         RunJobs();
-        MsgWaitForMultipleObjects(1, &m_wake, FALSE, INFINITE, QS_ALLINPUT);
+        const DWORD next = ReleaseDue();
+        if (!m_pending.empty()) continue;
+        MsgWaitForMultipleObjects(1, &m_wake, FALSE, next, QS_ALLINPUT);
     }
 }
 
@@ -179,6 +181,25 @@ void SkypeStandIn::SetAuto(bool on) {
 
 void SkypeStandIn::SetNextCallId(long id) {
     OnStandInThread([this, id] { m_nextCallId = static_cast<int>(id); }, true);
+}
+
+void SkypeStandIn::SetPartner(const std::string& callId, const SkypePartner& partner) {
+    OnStandInThread([this, callId, partner] { m_partners[callId] = partner; }, true);
+}
+
+DWORD SkypeStandIn::ReleaseDue() {
+    const uint64_t now = ElapsedMs();
+    uint64_t next = UINT64_MAX;
+    for (size_t i = 0; i < m_late.size();) {
+        if (m_late[i].dueMs <= now) {
+            m_pending.push_back(m_late[i]);
+            m_late.erase(m_late.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            if (m_late[i].dueMs < next) next = m_late[i].dueMs;
+            ++i;
+        }
+    }
+    return next == UINT64_MAX ? INFINITE : static_cast<DWORD>(next - now);
 }
 
 void SkypeStandIn::Hang(unsigned ms) {
@@ -318,6 +339,27 @@ void SkypeStandIn::AutoReply(HWND client, const std::string& text) {
         // Skype reports an incoming call that is put down before it was taken as refused.
         const bool refused = w[4] == "FINISHED" && m_ringingIn.count(w[2]) != 0;
         p.text = "CALL " + w[2] + " STATUS " + (refused ? "REFUSED" : w[4]);
+    } else if (w.size() == 4 && w[0] == "GET" && w[1] == "CALL" &&
+               (w[3] == "PARTNER_HANDLE" || w[3] == "PARTNER_DISPNAME")) {
+        const auto it = m_partners.find(w[2]);
+        if (it == m_partners.end()) {
+            p.text = "ERROR 11 Invalid call id";
+        } else {
+            const SkypePartner& partner = it->second;
+            if (partner.reply == PartnerReply::Never) return;
+            if (partner.reply == PartnerReply::Error) {
+                p.text = partner.error;
+            } else {
+                // The value follows the property's name after one blank, even when it is empty.
+                p.text = "CALL " + w[2] + " " + w[3] + " " +
+                         (w[3] == "PARTNER_HANDLE" ? partner.handle : partner.name);
+            }
+            if (partner.reply == PartnerReply::After) {
+                p.dueMs = ElapsedMs() + partner.afterMs;
+                m_late.push_back(p);
+                return;
+            }
+        }
     } else {
         return;
     }

@@ -10,9 +10,12 @@
 #pragma once
 #include <windows.h>
 
+#include "../Script.h"
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,6 +33,16 @@ struct SkypeCommand {
     bool denied = false;
     bool matched = false; // claimed by an "expect skype" step
     size_t soundAt = 0;   // size of the sound output when it arrived (see soundSize)
+};
+
+// What the stand-in says about an incoming call's partner when Kestrel asks "GET CALL <id>
+// PARTNER_HANDLE" or "GET CALL <id> PARTNER_DISPNAME".
+struct SkypePartner {
+    std::string handle;
+    std::string name; // "" for a partner without a display name
+    PartnerReply reply = PartnerReply::Now;
+    unsigned afterMs = 0; // PartnerReply::After
+    std::string error;    // PartnerReply::Error: the whole reply instead of the value
 };
 
 struct SkypeDiscovery {
@@ -54,6 +67,9 @@ class SkypeStandIn {
     void SetAuto(bool on);
     // The id the next outgoing call gets (CALL ... STATUS ROUTING); later ones count on.
     void SetNextCallId(long id);
+    // Who rings on this call, for the replies to Kestrel's questions about it. A call without
+    // one gets Skype's answer to an unknown call id.
+    void SetPartner(const std::string& callId, const SkypePartner& partner);
     void SetTranscript(bool on) { m_transcript = on; }
 
     // Sends an attach message with this status now to the client that discovered last.
@@ -88,6 +104,7 @@ class SkypeStandIn {
         HWND client = nullptr;
         long status = 0;
         std::string text;
+        uint64_t dueMs = 0; // a late reply: not before this moment (ElapsedMs)
     };
     struct Job {
         std::function<void()> work;
@@ -116,6 +133,9 @@ class SkypeStandIn {
     void OnDiscover(HWND client);
     void AutoReply(HWND client, const std::string& text);
     void NoteStatus(const std::string& text);
+    // Moves the late replies that are due to m_pending; the ms until the next one (INFINITE
+    // when none waits).
+    DWORD ReleaseDue();
     bool DoSendAttach(HWND client, long status, std::string* error);
     bool DoSendNotification(HWND client, const std::string& text, std::string* error);
 
@@ -147,4 +167,6 @@ class SkypeStandIn {
     std::set<std::string> m_ringingIn; // incoming calls announced RINGING, not yet taken
     std::set<std::string> m_outgoing; // calls that went out (ROUTING): their RINGING is the far end
     std::deque<Pending> m_pending;
+    std::vector<Pending> m_late; // replies held back until their dueMs
+    std::map<std::string, SkypePartner> m_partners;
 };

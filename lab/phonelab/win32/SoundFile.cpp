@@ -32,3 +32,8 @@ size_t SoundFile::SoundingSinceMark(size_t end) const {
     if (end <= m_mark) return 0;
     return CountSounding(all.data() + m_mark, end - m_mark);
 }
+
+std::string SoundFile::SinceMark() const {
+    const std::string& all = Read();
+    return all.size() > m_mark ? all.substr(m_mark) : std::string();
+}

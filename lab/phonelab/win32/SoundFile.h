@@ -17,6 +17,8 @@ class SoundFile {
     size_t MarkOffset() const { return m_mark; }
     // Sounding bytes between the mark and byte offset `end` of the file.
     size_t SoundingSinceMark(size_t end) const;
+    // The bytes from the mark to the end of the file.
+    std::string SinceMark() const;
 
   private:
     const std::string& Read() const;

@@ -959,4 +959,89 @@ TEST_F(LabAdapterTest, RingCadenceOfTheLineChipOverTime) {
     EXPECT_EQ(0, lab.Control("phone bell?"));
 }
 
+TEST_F(LabAdapterTest, OnHookTransmissionIsQuietRecordedAndStillSeesTheReceiver) {
+    WriteSlic(22, 3);
+    WriteSlic(48, 0x80); // ring timers as the USB phones set them
+    WriteSlic(49, 0x3E);
+    WriteSlic(34, 0x18);
+    clock.Advance(1000);
+    WriteSlic(64, 0x44);
+    clock.Advance(500);
+    EXPECT_TRUE(lab.Ringing());
+    // Caller ID after a ring: no bell in on-hook transmission, whatever the ring timers say.
+    WriteSlic(64, 0x22);
+    EXPECT_FALSE(lab.Ringing());
+    EXPECT_EQ(2, lab.Control("phone linefeed?"));
+    clock.Advance(1800);
+    EXPECT_EQ(1800, lab.Control("linefeed last onhook-transmission"));
+    WriteSlic(64, 0x22); // the same value again is no change
+    clock.Advance(200);
+    WriteSlic(64, 0x11);
+    clock.Advance(300);
+
+    const struct {
+        const char* state;
+        int ms;
+    } stretches[] = {
+        {"open", -1},                  // the reset value is no change
+        {"ringing", 500},              //
+        {"onhook-transmission", 2000}, // both writes of 0x22 in one stretch
+        {"active", 300},               // still going: until now
+        {"1", 300},                    // the state by its number
+        {"8", -1},                     // never
+    };
+    for (const auto& s : stretches)
+        EXPECT_EQ(s.ms, lab.Control(std::string("linefeed last ") + s.state)) << s.state;
+    EXPECT_EQ(-1, lab.Control("linefeed last hush"));
+    EXPECT_EQ(-1, lab.Control("linefeed last 16"));
+
+    const std::vector<LabLineFeedChange> changes = lab.LineFeedChanges();
+    ASSERT_EQ(3u, changes.size());
+    EXPECT_EQ(0x44, changes[0].value);
+    EXPECT_EQ(0x22, changes[1].value);
+    EXPECT_EQ(500u, changes[1].ms - changes[0].ms);
+    EXPECT_EQ(0x11, changes[2].value);
+    EXPECT_EQ(2000u, changes[2].ms - changes[1].ms);
+
+    // The receiver lifted while the data plays: an ordinary loop closure, not a ring trip.
+    WriteSlic(64, 0x22);
+    WriteSlic(19, ReadSlic(19));
+    lab.LiftReceiver();
+    EXPECT_EQ(0x02, ReadSlic(19));
+    EXPECT_EQ(1, lab.Control("phone hook?"));
+}
+
+TEST_F(LabAdapterTest, LineFeedChangesPlaceTheSoundPlayed) {
+    long long played = 0;
+    lab.SetSoundMeter([&played] { return played; });
+    EXPECT_EQ(-2, lab.Control("linefeed sound onhook-transmission begin"));
+    WriteSlic(64, 0x11);
+    played = 100;
+    WriteSlic(64, 0x22);
+    played = 900;
+    EXPECT_EQ(100, lab.Control("linefeed sound onhook-transmission begin"));
+    EXPECT_EQ(-2, lab.Control("linefeed sound onhook-transmission end")); // still going
+    WriteSlic(64, 0x11);
+    played = 1000;
+    WriteSlic(64, 0x44);
+    EXPECT_EQ(100, lab.Control("linefeed sound onhook-transmission begin"));
+    EXPECT_EQ(900, lab.Control("linefeed sound onhook-transmission end"));
+    EXPECT_EQ(900, lab.Control("linefeed sound active begin"));
+    EXPECT_EQ(1000, lab.Control("linefeed sound active end"));
+    EXPECT_EQ(-1, lab.Control("linefeed sound hush begin"));
+    EXPECT_EQ(-1, lab.Control("linefeed sound active middle"));
+}
+
+TEST_F(LabAdapterTest, LineFeedRecordKeepsTheLatestChanges) {
+    for (size_t i = 0; i < LabSlic::kLineFeedRecord + 10; ++i) {
+        clock.Advance(1);
+        WriteSlic(64, i % 2 ? 0x11 : 0x22);
+    }
+    const std::vector<LabLineFeedChange> changes = lab.LineFeedChanges();
+    ASSERT_EQ(LabSlic::kLineFeedRecord, changes.size());
+    EXPECT_EQ(0x11, changes.back().value);
+    EXPECT_EQ(clock.NowMs(), changes.back().ms);
+    EXPECT_EQ(1, lab.Control("linefeed last onhook-transmission"));
+}
+
 } // namespace
