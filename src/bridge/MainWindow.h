@@ -11,9 +11,8 @@
 //                                            (LoadDeviceLibrary; tests: SetDeviceLibrary).
 //   MciPort         playback/MciPort.h       the wave recorder/player's multimedia calls
 //                                            (SetMciPort).
-//   FileOps         playback/FileOps.h       playback's files (SetFileOps); the caller-ID
-//                                            setting's file has CallerIdFileOps
-//                                            (callerid/CallerIdStandard.h).
+//   FileOps         core/FileOps.h           every file the program reads or writes: playback's
+//                                            and the caller-ID setting's (SetFileOps).
 //   Clock           core/Clock.h             every wait and every reading of the time (SetClock).
 //
 // Call control takes the first two by reference in its constructor; the others are process-wide

@@ -82,3 +82,9 @@ void MciPortWin32::SetTimer(uintptr_t wnd, unsigned id, unsigned ms) {
 void MciPortWin32::KillTimer(uintptr_t wnd, unsigned id) {
     ::KillTimer(reinterpret_cast<HWND>(wnd), id);
 }
+
+void InstallPlaybackPlatform() {
+    static MciPortWin32 mci;
+    SetMciPort(&mci);
+    InstallFileOpsWin32();
+}
