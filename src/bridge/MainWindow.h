@@ -52,4 +52,11 @@ class MainWindow {
     virtual bool FocusOutsideMainWindow() = 0;
     // Whether the main window of a Skype desktop client exists.
     virtual bool SkypeMainWindowExists() = 0;
+
+    // The local date and time, for the caller-ID date field; false when unknown (this default),
+    // and the field is left out.
+    virtual bool LocalTime(int& month, int& day, int& hour, int& minute) {
+        (void)month, (void)day, (void)hour, (void)minute;
+        return false;
+    }
 };

@@ -85,6 +85,8 @@ void MciPortWin32::KillTimer(uintptr_t wnd, unsigned id) {
 
 void InstallPlaybackPlatform() {
     static MciPortWin32 mci;
+    static WaveOutWin32 waveOut;
     SetMciPort(&mci);
+    SetWaveOutPort(&waveOut);
     InstallFileOpsWin32();
 }

@@ -1,11 +1,14 @@
 // The Windows side of the playbacks: winmm behind MciPort, the ANSI file calls behind FileOps
-// (core/win32), and the two dialogs.
+// (core/win32), raw PCM behind WaveOutPort, and the two dialogs.
 #pragma once
 #include "core/win32/FileOpsWin32.h"
 #include "playback/MciPort.h"
 #include "playback/PlaybackTable.h"
+#include "playback/WaveOut.h"
 
 #include <windows.h>
+
+#include <mmsystem.h>
 
 struct BridgeState;
 
@@ -19,7 +22,19 @@ class MciPortWin32 final : public MciPort {
     void KillTimer(uintptr_t wnd, unsigned id) override;
 };
 
-// Installs MciPortWin32 and FileOpsWin32 for the whole run; call once at start-up.
+class WaveOutWin32 final : public WaveOutPort {
+  public:
+    bool Play(unsigned device, const int16_t* samples, size_t count,
+              uintptr_t notifyWindow) override;
+    void Stop() override;
+    bool IsCurrent(uintptr_t handle) override;
+
+  private:
+    void* wave_ = nullptr; // the open HWAVEOUT; null while nothing plays
+    WAVEHDR header_ = {};
+};
+
+// Installs MciPortWin32, WaveOutWin32 and FileOpsWin32 for the whole run; call once at start-up.
 void InstallPlaybackPlatform();
 
 // The recorder dialog (template 135), run modally from the main window's Record button.
