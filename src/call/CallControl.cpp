@@ -268,8 +268,7 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
         if (wParam == PHONE_KEY_EVENT) OnPhoneKey(static_cast<uint8_t>(lParam & 0xFF));
         return false;
     case kWaveOutDoneMessage:
-        // The caller-ID data has played: the line feed goes back at once.
-        if (GetWaveOutPort().IsCurrent(wParam)) StopCallerIdSignal();
+        if (GetWaveOutPort().IsCurrent(wParam)) OnCallerIdPlayed();
         return false;
     case WMU_DEVICE_ARRIVED:
         if (m_nProductId == 0) {

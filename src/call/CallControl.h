@@ -151,6 +151,7 @@ class CallControl {
         int ringsStarted = 0;     // rings of this call's cadence so far
         bool decided = false;     // the signal is made (or given up): answers no longer wait
         bool playing = false;     // on-hook transmission on and the PCM playing
+        uint64_t startedAtMs = 0; // clock time the PCM was started
         CallerIdSignal signal;    // alive while it plays
     };
     // The RINGING that made a call ring in: asks Skype about the caller when anything will
@@ -164,6 +165,9 @@ class CallControl {
     // Bell 202 in the first pause: returns the pause to use (kRingOnMs when nothing is sent).
     unsigned CallerIdInFirstPause();
     void StartCallerIdSignal();
+    // The sound device is done with the samples: the data ends now, or at the signal's own end
+    // if that is still to come (a device may report samples done once they sit in its buffer).
+    void OnCallerIdPlayed();
     // The data ends now: PCM stopped, line feed back to forward active. Nothing when none plays.
     void StopCallerIdSignal();
     // The call's caller ID is over (answered, ended, device gone, shutdown): signal stopped,

@@ -122,7 +122,18 @@ void CallControl::StartCallerIdSignal() {
         return;
     }
     cid_.playing = true;
+    cid_.startedAtMs = GetClock().NowMs();
     window_.ArmTimer(TIMER_CALLER_ID_END, cid_.signal.durationMs + kCallerIdEndMarginMs);
+}
+
+void CallControl::OnCallerIdPlayed() {
+    if (!cid_.playing) return;
+    const uint64_t elapsed = GetClock().NowMs() - cid_.startedAtMs;
+    if (elapsed >= cid_.signal.durationMs)
+        StopCallerIdSignal();
+    else
+        window_.ArmTimer(TIMER_CALLER_ID_END,
+                         static_cast<unsigned>(cid_.signal.durationMs - elapsed));
 }
 
 void CallControl::StopCallerIdSignal() {

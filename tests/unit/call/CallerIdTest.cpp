@@ -267,8 +267,9 @@ TEST_F(CallerIdTest, Bell202LengthensOnlyTheFirstPause) {
     EXPECT_EQ(kMainWnd, waveOut.notifyWindow);
 
     // The device says it has played: the line feed goes back before the next ring.
-    const uint64_t played = 7000 + data - 100;
-    RunFor(played - clock.NowMs());
+    const uint64_t played = 7000 + data;
+    RunFor(played - 1 - clock.NowMs());
+    clock.Advance(1); // the notice comes before the ring tick of the same moment
     cc->OnWindowMessage(kWaveOutDoneMessage, FakeWaveOut::kHandle, 0);
     EXPECT_EQ(JoinWords({At(played, "stop"), At(played, "tx0")}), timeline.Take());
     cc->OnWindowMessage(kWaveOutDoneMessage, FakeWaveOut::kHandle, 0); // a second notice
@@ -279,6 +280,45 @@ TEST_F(CallerIdTest, Bell202LengthensOnlyTheFirstPause) {
     EXPECT_EQ(JoinWords({At(ring2, "ring1"), At(ring2 + 3000, "ring0"), At(ring2 + 4000, "ring1"),
                          At(ring2 + 7000, "ring0"), At(ring2 + 8000, "ring1")}),
               timeline.Take());
+}
+
+// A device may report the samples done once they sit in its buffer: the line feed goes back
+// at the notice, but never before the signal's own end; a notice of another playback is none.
+TEST_F(CallerIdTest, ThePlayedNoticeEndsTheDataNoEarlierThanItsLength) {
+    const struct {
+        const char* situation;
+        unsigned beforeEnd; // ms
+        uintptr_t handle;
+        const char* now;    // what happens at the notice
+        const char* window; // and at the window's timers
+    } kCases[] = {
+        {"early", 400, FakeWaveOut::kHandle, "", "arm12:400"},
+        {"at the end", 0, FakeWaveOut::kHandle, "stop tx0", "kill12"},
+        {"another playback's", 400, FakeWaveOut::kHandle + 1, "", ""},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.situation);
+        Install();
+        cc->callerIdStandard = CallerIdStandard::Bell202;
+        Note("CALL 12 STATUS RINGING");
+        RunFor(7000);
+        ASSERT_TRUE(waveOut.playing);
+        const unsigned data = DurationMs(CallerIdStandard::Bell202, std::nullopt, std::nullopt);
+        RunFor(data - c.beforeEnd - 1);
+        clock.Advance(1); // before any timer of that moment
+        timeline.Take();
+        window.Take();
+        cc->OnWindowMessage(kWaveOutDoneMessage, c.handle, 0);
+        std::string now;
+        for (const std::string& e : timeline.events)
+            now += (now.empty() ? "" : " ") + e.substr(e.find(' ') + 1);
+        timeline.Take();
+        EXPECT_EQ(c.now, now);
+        EXPECT_EQ(c.window, window.Take());
+        Note("CALL 12 STATUS FINISHED");
+        cc->ReleasePhone();
+        timeline.Take();
+    }
 }
 
 TEST_F(CallerIdTest, Bell202WithoutAnyNoticeEndsAtTheNextRing) {
@@ -322,13 +362,12 @@ TEST_F(CallerIdTest, EtsiAndDtmfEndAsTheFirstRingBeginsWhichIsNotDelayed) {
         const unsigned data = DurationMs(c.standard, h, n);
         ASSERT_LE(data + (c.answered ? 0 : kCallerIdAnswerWaitMs), kFirstRingMs);
         const uint64_t start = t0 + kFirstRingMs - data;
-        RunFor(start + data - 200 - clock.NowMs());
-        cc->OnWindowMessage(kWaveOutDoneMessage, FakeWaveOut::kHandle, 0);
-        const uint64_t done = clock.NowMs();
         RunFor(t0 + 4100 - clock.NowMs());
-        // The ring-off tick at 3 s, with no ring on, leaves the data's line feed alone.
-        std::vector<std::string> expected = {At(start, "tx1"), At(start, "play2"), At(done, "stop"),
-                                             At(done, "tx0"), At(t0 + 4000, "ring1")};
+        // The ring-off tick at 3 s, with no ring on, leaves the data's line feed alone; the
+        // first ring comes on time, as the data ends.
+        const uint64_t ring = t0 + kFirstRingMs;
+        std::vector<std::string> expected = {At(start, "tx1"), At(start, "play2"), At(ring, "stop"),
+                                             At(ring, "tx0"), At(ring, "ring1")};
         if (start > t0 + 3000) expected.insert(expected.begin(), At(t0 + 3000, "ring0"));
         EXPECT_EQ(JoinWords(expected), timeline.Take());
         EXPECT_EQ(Pcm(c.standard, h, n), waveOut.played);
