@@ -124,6 +124,7 @@ BOOL CKestrelDlg::OnInitDialog() {
 
     m_font = CreatePointFont(100, "Arial Black");
     LoadPlaybackTable(*this);
+    callerIdStandard = LoadCallerIdStandard(kCallerIdSettingsFile);
     for (int id = IDC_FONT_FIRST; id <= IDC_FONT_LAST; ++id) {
         SendDlgItemMessageA(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
     }
@@ -242,6 +243,7 @@ void CKestrelDlg::OnCommand(unsigned id, unsigned code) {
         return;
     }
     if (id == ID_TRAY_EXIT) OnDestroy();
+    if (id >= ID_CALLERID_OFF && id <= ID_CALLERID_DTMF) return OnCallerIdChoice(id);
     if (code != BN_CLICKED) return;
     if (id == IDC_HELP_BUTTON) return OnHelpButton();
     if (id == IDC_RECORD_BUTTON) return OnRecordButton();
@@ -266,6 +268,9 @@ LRESULT CKestrelDlg::OnTrayNotify(LPARAM lParam) {
         if (menu) {
             POINT cursor = {};
             GetCursorPos(&cursor);
+            // The choice in use carries the check.
+            CheckMenuRadioItem(menu, ID_CALLERID_OFF, ID_CALLERID_DTMF,
+                               ID_CALLERID_OFF + static_cast<UINT>(callerIdStandard), MF_BYCOMMAND);
             // Without the foreground the menu would not close when the user clicks elsewhere.
             SetForegroundWindow(m_hWnd);
             TrackPopupMenu(GetSubMenu(menu, 0), TPM_CENTERALIGN | TPM_RIGHTBUTTON, cursor.x,
@@ -277,6 +282,12 @@ LRESULT CKestrelDlg::OnTrayNotify(LPARAM lParam) {
         ShowWindow(m_hWnd, SW_SHOW);
     }
     return 0;
+}
+
+void CKestrelDlg::OnCallerIdChoice(unsigned id) {
+    callerIdStandard = static_cast<CallerIdStandard>(id - ID_CALLERID_OFF);
+    // A file that cannot be written leaves the choice in use until the program ends.
+    SaveCallerIdStandard(kCallerIdSettingsFile, callerIdStandard);
 }
 
 void CKestrelDlg::OnHelpButton() {
@@ -354,6 +365,16 @@ bool CKestrelDlg::FocusOutsideMainWindow() {
 
 bool CKestrelDlg::SkypeMainWindowExists() {
     return SkypeMainWindowPresent();
+}
+
+bool CKestrelDlg::LocalTime(int& month, int& day, int& hour, int& minute) {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    month = now.wMonth;
+    day = now.wDay;
+    hour = now.wHour;
+    minute = now.wMinute;
+    return true;
 }
 
 // --- SkypeCommands --------------------------------------------------------------------------

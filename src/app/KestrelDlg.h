@@ -29,6 +29,7 @@ class CKestrelDlg final : public CallControl, public MainWindow, public SkypeCom
     void ShowMessage(const char* text, const char* caption, bool owned) override;
     bool FocusOutsideMainWindow() override;
     bool SkypeMainWindowExists() override;
+    bool LocalTime(int& month, int& day, int& hour, int& minute) override;
 
     // SkypeCommands
     void SendSkypeCommand() override;
@@ -47,6 +48,8 @@ class CKestrelDlg final : public CallControl, public MainWindow, public SkypeCom
     void OnCommand(unsigned id, unsigned code);
     void OnHide();
     LRESULT OnTrayNotify(LPARAM lParam);
+    // A "Caller ID" choice of the tray menu: used from now on and remembered.
+    void OnCallerIdChoice(unsigned id);
     void OnHelpButton();
     void OnRecordButton();
     void StartSkypeClient();

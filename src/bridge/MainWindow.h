@@ -11,9 +11,8 @@
 //                                            (LoadDeviceLibrary; tests: SetDeviceLibrary).
 //   MciPort         playback/MciPort.h       the wave recorder/player's multimedia calls
 //                                            (SetMciPort).
-//   FileOps         playback/FileOps.h       playback's files (SetFileOps); the caller-ID
-//                                            setting's file has CallerIdFileOps
-//                                            (callerid/CallerIdStandard.h).
+//   FileOps         core/FileOps.h           every file the program reads or writes: playback's
+//                                            and the caller-ID setting's (SetFileOps).
 //   Clock           core/Clock.h             every wait and every reading of the time (SetClock).
 //
 // Call control takes the first two by reference in its constructor; the others are process-wide
@@ -53,4 +52,11 @@ class MainWindow {
     virtual bool FocusOutsideMainWindow() = 0;
     // Whether the main window of a Skype desktop client exists.
     virtual bool SkypeMainWindowExists() = 0;
+
+    // The local date and time, for the caller-ID date field; false when unknown (this default),
+    // and the field is left out.
+    virtual bool LocalTime(int& month, int& day, int& hour, int& minute) {
+        (void)month, (void)day, (void)hour, (void)minute;
+        return false;
+    }
 };

@@ -10,6 +10,9 @@ enum MainTimer : unsigned {
     TIMER_PSTN_RING_OVER = 7,
     TIMER_PSTN_LINE_IDLE = 8,
     TIMER_CALL_ANIMATION = 9,
+    TIMER_CALLER_ID_WAIT = 10,  // the latest moment to decide the caller ID sent before a ring
+    TIMER_CALLER_ID_START = 11, // caller ID before the first ring starts
+    TIMER_CALLER_ID_END = 12,   // caller ID that never reported its end is over
 };
 
 constexpr unsigned kOpenPhoneDelayMs = 2000; // after a device arrives
@@ -21,3 +24,11 @@ constexpr unsigned kStatusPollMs = 2000;
 constexpr unsigned kRingOverMs = 5000; // quiet after the last ring before a PSTN episode is over
 constexpr unsigned kLineIdleMs = 1000;
 constexpr unsigned kAnimationMs = 500;
+// From an incoming call's RINGING to its first ring: the ring-off timer, then the ring-on one.
+constexpr unsigned kFirstRingMs = kRingOffMs + kRingOnMs;
+// How long caller ID sent before the first ring waits for Skype's answers about the caller. The
+// longest such signal (20 DTMF digits, 3.5 s) still ends before the first ring.
+constexpr unsigned kCallerIdAnswerWaitMs = 300;
+// A playback's end is reported by the sound device; if that never comes, this long after the
+// signal's own length it is over all the same.
+constexpr unsigned kCallerIdEndMarginMs = 1000;

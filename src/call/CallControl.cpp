@@ -5,6 +5,7 @@
 #include "device/KwIpApi.h"
 #include "device/PhoneCatalogue.h"
 #include "playback/WaveAudio.h"
+#include "playback/WaveOut.h"
 
 #include <cassert>
 #include <cstring>
@@ -223,6 +224,8 @@ int CallControl::OpenPhone() {
 
 void CallControl::ShutDownDevice() {
     assert(OnGuiThread() && "ShutDownDevice: GUI thread only");
+    // The telephone's line feed back to normal before the line is handed to the PSTN.
+    EndCallerId();
     if (m_hThread != 0) AskThreadToRelease();
     // Wait for the thread to finish its pass (and the release it makes) rather than for a fixed
     // time; bounded, so that a library that hangs cannot keep the program from ending.
@@ -263,6 +266,9 @@ bool CallControl::OnWindowMessage(unsigned message, uintptr_t wParam, intptr_t l
     case MM_MIXM_CONTROL_CHANGE_MSG: DevMixerChange(wParam, lParam); return true;
     case WMU_PHONE_KEY:
         if (wParam == PHONE_KEY_EVENT) OnPhoneKey(static_cast<uint8_t>(lParam & 0xFF));
+        return false;
+    case kWaveOutDoneMessage:
+        if (GetWaveOutPort().IsCurrent(wParam)) OnCallerIdPlayed();
         return false;
     case WMU_DEVICE_ARRIVED:
         if (m_nProductId == 0) {

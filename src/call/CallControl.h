@@ -6,6 +6,8 @@
 #include "bridge/BridgeState.h"
 #include "bridge/MainWindow.h"
 #include "bridge/SkypeCommands.h"
+#include "callerid/CallerIdSignal.h"
+#include "callerid/CallerIdStandard.h"
 #include "core/Clock.h"
 
 #include <atomic>
@@ -58,12 +60,18 @@ class CallControl {
     };
     Pace pace; // set before the thread starts
 
+    // The caller-ID standard of an analogue telephone (GUI thread). Off: nothing is asked of
+    // Skype for it and nothing sent, exactly as without caller ID.
+    CallerIdStandard callerIdStandard = CallerIdStandard::Off;
+
     // --- Device catalogue and opening (GUI thread) ------------------------------------------
     int OpenPhone();
 
     // --- Skype notifications (GUI thread, from the hidden API window) -------------------------
-    // Only three forms act: a call's status ("CALL <id> STATUS <word>"), an error reply
-    // ("ERROR <number> <text>") and "CONNSTATUS LOGGEDOUT"; every other text is ignored.
+    // Only these forms act: a call's status ("CALL <id> STATUS <word>"), an error reply
+    // ("ERROR <number> <text>"), "CONNSTATUS LOGGEDOUT", and the answers about a ringing call's
+    // caller ("CALL <id> PARTNER_HANDLE <text>", "CALL <id> PARTNER_DISPNAME <text>"), which
+    // move nothing but caller ID. Every other text is ignored.
     void OnSkypeNotification(const char* text);
 
     // --- Phone events ----------------------------------------------------------------------
@@ -128,6 +136,45 @@ class CallControl {
     bool resendAllowed_ = false;
 
   private:
+    // --- Caller ID (call/CallerId.cpp) ---
+    // What is known of the caller of the call that rings in, and where its signal stands.
+    static constexpr size_t kPartnerTextSize = 128; // longer answers are cut; WhoIsCalling trims
+    struct CallerIdCall {
+        char callId[kCallIdSize] = {}; // the call asked about; empty while none
+        bool analogue = false;         // a signal goes to the analogue telephone
+        bool display = false;          // the handset's display shows the number
+        bool shown = false;            // and shows it now
+        bool haveHandle = false, haveName = false;
+        char handle[kPartnerTextSize] = {};
+        char name[kPartnerTextSize] = {};
+        uint64_t ringingAtMs = 0; // clock time of the RINGING
+        int ringsStarted = 0;     // rings of this call's cadence so far
+        bool decided = false;     // the signal is made (or given up): answers no longer wait
+        bool playing = false;     // on-hook transmission on and the PCM playing
+        uint64_t startedAtMs = 0; // clock time the PCM was started
+        CallerIdSignal signal;    // alive while it plays
+    };
+    // The RINGING that made a call ring in: asks Skype about the caller when anything will
+    // use the answer.
+    void CallerIdOnRinging();
+    // "PARTNER_HANDLE" / "PARTNER_DISPNAME" of call id; value may be empty.
+    void OnPartnerAnswer(const char* id, bool isHandle, const char* value);
+    // Caller ID sent before the first ring: made from what is known, started so that it ends as
+    // the first ring begins.
+    void DecideCallerIdBeforeRing();
+    // Bell 202 in the first pause: returns the pause to use (kRingOnMs when nothing is sent).
+    unsigned CallerIdInFirstPause();
+    void StartCallerIdSignal();
+    // The sound device is done with the samples: the data ends now, or at the signal's own end
+    // if that is still to come (a device may report samples done once they sit in its buffer).
+    void OnCallerIdPlayed();
+    // The data ends now: PCM stopped, line feed back to forward active. Nothing when none plays.
+    void StopCallerIdSignal();
+    // The call's caller ID is over (answered, ended, device gone, shutdown): signal stopped,
+    // its timers killed, the display cleared.
+    void EndCallerId();
+    CallerIdCall cid_;
+
     void StopRinging();
     // Every end of a call: ring stop, the resting tray icon and timers, no rejection pending,
     // idle.

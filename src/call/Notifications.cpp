@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -36,6 +37,37 @@ bool ParseCallStatus(const char* text, CallStatus& out) {
     out.id[idLength] = '\0';
     out.word = word;
     return true;
+}
+
+// An answer about a call's partner, "CALL <id> PARTNER_HANDLE <text>" or "CALL <id>
+// PARTNER_DISPNAME <text>" (the text may be empty and contain anything). Never a status: the
+// word after the id is not STATUS.
+struct PartnerAnswer {
+    char id[kCallIdSize];
+    bool isHandle;
+    const char* value; // up to the end of the text
+};
+
+bool ParsePartnerAnswer(const char* text, PartnerAnswer& out) {
+    static const char kCall[] = "CALL ";
+    if (std::strncmp(text, kCall, sizeof kCall - 1) != 0) return false;
+    const char* id = text + sizeof kCall - 1;
+    const size_t idLength = std::strcspn(id, " ");
+    if (idLength == 0 || idLength >= kCallIdSize || id[idLength] != ' ') return false;
+    const char* property = id + idLength + 1;
+    for (const auto& form :
+         {std::make_pair("PARTNER_HANDLE", true), std::make_pair("PARTNER_DISPNAME", false)}) {
+        const size_t length = std::strlen(form.first);
+        if (std::strncmp(property, form.first, length) != 0) continue;
+        const char* rest = property + length;
+        if (*rest != '\0' && *rest != ' ') continue;
+        std::memcpy(out.id, id, idLength);
+        out.id[idLength] = '\0';
+        out.isHandle = form.second;
+        out.value = *rest == ' ' ? rest + 1 : rest;
+        return true;
+    }
+    return false;
 }
 
 // The statuses with which a call is over.
@@ -91,6 +123,8 @@ void CallControl::SendCommand() {
 }
 
 void CallControl::StopRinging() {
+    // Every way a ringing call stops ringing (answer, end, removal) also ends its caller ID.
+    EndCallerId();
     if (state_.ringing != 1) return;
     state_.ringing = 0;
     WithPhone([](PhoneDevice& phone) { phone.SetRinging(0); });
@@ -204,6 +238,7 @@ void CallControl::OnCallStatus(const char* id, const char* word) {
             window_.ArmTimer(TIMER_RING_OFF, kRingOffMs);
         }
         s.callState = CALL_RINGING_IN;
+        CallerIdOnRinging();
     } else if (turnedAway) {
         return;
     } else if (is("ROUTING") || is("UNPLACED")) {
@@ -273,8 +308,11 @@ void CallControl::OnSkypeNotification(const char* text) {
     assert(OnGuiThread() && "OnSkypeNotification: GUI thread only");
     if (text == nullptr) return;
     CallStatus call;
+    PartnerAnswer partner;
     if (ParseCallStatus(text, call))
         OnCallStatus(call.id, call.word);
+    else if (ParsePartnerAnswer(text, partner))
+        OnPartnerAnswer(partner.id, partner.isHandle, partner.value);
     else if (IsErrorReply(text))
         OnErrorReply(text);
     else if (std::strcmp(text, "CONNSTATUS LOGGEDOUT") == 0)

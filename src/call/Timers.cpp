@@ -65,20 +65,31 @@ void CallControl::OnTimer(unsigned id) {
     switch (id) {
     case TIMER_OPEN_PHONE: OpenPhone(); break;
     case TIMER_RING_OFF:
-        // Without a phone the cadence ends here.
+        // Without a phone the cadence ends here. Caller ID on the line before the first ring
+        // keeps its line feed: no ring is on that this would end.
         if (WithPhone([&](PhoneDevice& phone) {
                 s.ringing = 1;
-                phone.SetRinging(0);
+                if (!cid_.playing) phone.SetRinging(0);
             }))
-            window_.ArmTimer(TIMER_RING_ON, kRingOnMs);
+            // Bell 202 caller ID lengthens the pause after the first ring to hold its data.
+            window_.ArmTimer(TIMER_RING_ON, CallerIdInFirstPause());
         break;
     case TIMER_RING_ON:
+        // The ring never waits for caller ID: data still on the line ends here.
+        StopCallerIdSignal();
         if (WithPhone([&](PhoneDevice& phone) {
                 s.ringing = 1;
                 phone.SetRinging(1);
-            }))
+            })) {
+            ++cid_.ringsStarted;
             window_.ArmTimer(TIMER_RING_OFF, kRingOffMs);
+        }
         break;
+    case TIMER_CALLER_ID_WAIT: DecideCallerIdBeforeRing(); break;
+    case TIMER_CALLER_ID_START:
+        if (s.callState == CALL_RINGING_IN) StartCallerIdSignal();
+        break;
+    case TIMER_CALLER_ID_END: StopCallerIdSignal(); break;
     case TIMER_STATUS_POLL: StatusPoll(); break;
     case TIMER_PSTN_RING_OVER:
         ResetPstnWatch();

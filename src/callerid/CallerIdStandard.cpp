@@ -1,7 +1,6 @@
 #include "callerid/CallerIdStandard.h"
 
-#include <filesystem>
-#include <system_error>
+#include "core/FileOps.h"
 
 namespace {
 
@@ -40,9 +39,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-StdCallerIdFileOps stdOps;
-CallerIdFileOps* currentOps = &stdOps;
-
 } // namespace
 
 const char* CallerIdStandardName(CallerIdStandard standard) {
@@ -59,7 +55,7 @@ CallerIdStandard ParseCallerIdStandard(const std::string& name) {
 
 CallerIdStandard LoadCallerIdStandard(const char* path) {
     std::string text;
-    if (!GetCallerIdFileOps().Read(path, text, kMaxSettingsBytes)) return CallerIdStandard::Off;
+    if (!GetFileOps().Read(path, text, kMaxSettingsBytes)) return CallerIdStandard::Off;
     if (text.size() > kMaxSettingsBytes) return CallerIdStandard::Off;
     size_t start = 0;
     while (start < text.size()) {
@@ -76,62 +72,6 @@ CallerIdStandard LoadCallerIdStandard(const char* path) {
 }
 
 bool SaveCallerIdStandard(const char* path, CallerIdStandard standard) {
-    CallerIdFileOps& ops = GetCallerIdFileOps();
-    std::string bytes = std::string(kKey) + "=" + CallerIdStandardName(standard) + "\r\n";
-    std::string temp = std::string(path) + ".tmp";
-    bool ok = false;
-    if (std::FILE* f = ops.OpenForWrite(temp.c_str())) {
-        // Only a file that has reached the disk may take the old one's place.
-        ok = ops.Write(f, bytes.data(), bytes.size()) && ops.Flush(f);
-        ok = ops.Close(f) && ok;
-        if (ok) ok = ops.Replace(temp.c_str(), path);
-    }
-    if (!ok) ops.Remove(temp.c_str());
-    return ok;
-}
-
-bool StdCallerIdFileOps::Read(const char* path, std::string& out, size_t maxBytes) {
-    out.clear();
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    out.resize(maxBytes + 1);
-    size_t got = std::fread(&out[0], 1, out.size(), f);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    out.resize(got);
-    return ok;
-}
-
-std::FILE* StdCallerIdFileOps::OpenForWrite(const char* path) {
-    return std::fopen(path, "wb");
-}
-
-bool StdCallerIdFileOps::Write(std::FILE* f, const char* data, size_t size) {
-    return std::fwrite(data, 1, size, f) == size;
-}
-
-bool StdCallerIdFileOps::Flush(std::FILE* f) {
-    return std::fflush(f) == 0;
-}
-
-bool StdCallerIdFileOps::Close(std::FILE* f) {
-    return std::fclose(f) == 0;
-}
-
-bool StdCallerIdFileOps::Replace(const char* from, const char* to) {
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(from), std::filesystem::path(to), ec);
-    return !ec;
-}
-
-bool StdCallerIdFileOps::Remove(const char* path) {
-    return std::remove(path) == 0;
-}
-
-CallerIdFileOps& GetCallerIdFileOps() {
-    return *currentOps;
-}
-
-void SetCallerIdFileOps(CallerIdFileOps* ops) {
-    currentOps = ops ? ops : &stdOps;
+    return WriteFileReplacing(path,
+                              std::string(kKey) + "=" + CallerIdStandardName(standard) + "\r\n");
 }

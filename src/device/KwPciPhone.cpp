@@ -80,6 +80,12 @@ int KwPciPhone::SetRinging(int on) {
     return SlicWriteDirect(SLIC_LINEFEED, on ? kLinefeedRinging : kLinefeedForwardActive);
 }
 
+int KwPciPhone::SetOnHookTransmission(int on) {
+    DeviceLockGuard hold;
+    return SlicWriteDirect(SLIC_LINEFEED,
+                           on ? kLinefeedOnHookTransmission : kLinefeedForwardActive);
+}
+
 int KwPciPhone::IsOffHook() {
     DeviceLockGuard hold;
     return (SlicReadDirect(SLIC_HOOK_STATUS) & 0x01) ? 1 : 0;

@@ -40,6 +40,7 @@ class KwPciPhone : public PhoneDevice {
     int VendorCall49() override;
     int VendorCall50(int value) override;
     int GetHardwareId(char* buffer, int length) override;
+    int SetOnHookTransmission(int on) override; // the driver passes line-chip writes through
 
     // Programs both oscillators and their cadence; takes deviceLock itself.
     int SetToneOscillators(double freq1, double freq2, double onSeconds, double offSeconds);

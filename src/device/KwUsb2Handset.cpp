@@ -70,3 +70,22 @@ PhoneKey KwUsb2Handset::TranslateKey(unsigned rawKey) {
     KeyInput(static_cast<signed char>(key), 1);
     return key;
 }
+
+bool KwUsb2Handset::ShowsCallerNumber() {
+    DeviceLockGuard hold;
+    return displayPresent != 0;
+}
+
+int KwUsb2Handset::ShowCallerNumber(const char* number) {
+    DeviceLockGuard hold;
+    if (!displayPresent || number == nullptr) return 0;
+    size_t length = 0;
+    while (number[length] >= '0' && number[length] <= '9')
+        ++length;
+    const char* shown = length > kPanelDigits ? number + (length - kPanelDigits) : number;
+    const size_t count = length > kPanelDigits ? kPanelDigits : length;
+    for (size_t i = 0; i < kPanelDigits; ++i)
+        digits[i] = i < count ? static_cast<uint8_t>(shown[i] - '0') : kPanelBlank;
+    cursor = 0;
+    return LcdWriteAll(digits);
+}

@@ -24,4 +24,7 @@ class KwUsb2Handset : public PhoneDevice, public HandsetPanel {
     int HasRinger() override;
     int SetRinging(int on) override; // the panel's beeper
     PhoneKey TranslateKey(unsigned rawKey) override;
+    bool ShowsCallerNumber() override; // when the display answered its probe
+    // The last kPanelDigits digits, from the left; typing starts afresh afterwards.
+    int ShowCallerNumber(const char* digits) override;
 };

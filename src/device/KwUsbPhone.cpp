@@ -446,6 +446,11 @@ int KwUsbPhone::SetRinging(int on) {
     return result;
 }
 
+int KwUsbPhone::SetOnHookTransmission(int on) {
+    DeviceLockGuard hold;
+    return Write(SLIC_LINEFEED, on ? kLinefeedOnHookTransmission : kLinefeedForwardActive);
+}
+
 int KwUsbPhone::IsOffHook() {
     DeviceLockGuard hold;
     return Read(SLIC_HOOK_STATUS) & 0x01;

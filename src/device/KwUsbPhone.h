@@ -74,6 +74,7 @@ class KwUsbPhone : public PhoneDevice {
     int PlayTone(int tone, int on) override;
     int NeedsPolling() override;
     bool KeepsEventsUntilPolled() override; // hook and DTMF flags stay set until cleared
+    int SetOnHookTransmission(int on) override;
 
     // Extended interface, slots 21 to 26. Slots 22 to 26 take no lock: they run inside
     // Initialize, which holds it.

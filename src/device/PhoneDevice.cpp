@@ -89,3 +89,15 @@ void PhoneDevice::OnLineMode(int) {}
 bool PhoneDevice::KeepsEventsUntilPolled() {
     return false;
 }
+
+int PhoneDevice::SetOnHookTransmission(int) {
+    return 0;
+}
+
+bool PhoneDevice::ShowsCallerNumber() {
+    return false;
+}
+
+int PhoneDevice::ShowCallerNumber(const char*) {
+    return 0;
+}

@@ -67,6 +67,17 @@ class PhoneDevice {
     // Declared after every slot, like OnLineMode.
     virtual bool KeepsEventsUntilPolled();
 
+    // Caller ID, declared after every slot like the two above. The line chip in forward on-hook
+    // transmission (on) carries sound to a telephone whose receiver is down; off puts the line
+    // feed back to forward active. Takes deviceLock. 1 when done; 0 where the device has no such
+    // state (this default).
+    virtual int SetOnHookTransmission(int on);
+    // Whether the device has a display of its own for a caller's number.
+    virtual bool ShowsCallerNumber();
+    // Shows a caller's number (digits only; "" clears it) there. Takes deviceLock. 1 when done;
+    // 0 without a display (this default).
+    virtual int ShowCallerNumber(const char* digits);
+
     // Index of the event found by the last PollEvent; kEventNone when there is none.
     int32_t lastEvent = kEventNone;
 

@@ -54,6 +54,9 @@ enum SlicDirectRegister : int {
 // Values of SLIC_LINEFEED.
 constexpr int kLinefeedOpen = 0x00;
 constexpr int kLinefeedForwardActive = 0x11;
+// Forward on-hook transmission: the loop stays fed with the receiver down, so a telephone's
+// caller-ID receiver hears the line.
+constexpr int kLinefeedOnHookTransmission = 0x22;
 constexpr int kLinefeedRinging = 0x44;
 
 // SLIC indirect registers used outside the bring-up table.

@@ -28,3 +28,8 @@
 #define IDC_INFO_SELECT 1075
 
 #define ID_TRAY_EXIT 32773
+/* The tray menu's "Caller ID" choices, in the order of CallerIdStandard. */
+#define ID_CALLERID_OFF 32780
+#define ID_CALLERID_BELL202 32781
+#define ID_CALLERID_ETSI 32782
+#define ID_CALLERID_DTMF 32783

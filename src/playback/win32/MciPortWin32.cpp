@@ -100,3 +100,11 @@ void MciPortWin32::SetTimer(uintptr_t wnd, unsigned id, unsigned ms) {
 void MciPortWin32::KillTimer(uintptr_t wnd, unsigned id) {
     ::KillTimer(reinterpret_cast<HWND>(wnd), id);
 }
+
+void InstallPlaybackPlatform() {
+    static MciPortWin32 mci;
+    static WaveOutWin32 waveOut;
+    SetMciPort(&mci);
+    SetWaveOutPort(&waveOut);
+    InstallFileOpsWin32();
+}

@@ -1,11 +1,14 @@
-// The Windows side of the playbacks: winmm behind MciPort, the ANSI file calls behind FileOps,
-// and the two dialogs.
+// The Windows side of the playbacks: winmm behind MciPort, the ANSI file calls behind FileOps
+// (core/win32), raw PCM behind WaveOutPort, and the two dialogs.
 #pragma once
-#include "playback/FileOps.h"
+#include "core/win32/FileOpsWin32.h"
 #include "playback/MciPort.h"
 #include "playback/PlaybackTable.h"
+#include "playback/WaveOut.h"
 
 #include <windows.h>
+
+#include <mmsystem.h>
 
 struct BridgeState;
 
@@ -19,17 +22,19 @@ class MciPortWin32 final : public MciPort {
     void KillTimer(uintptr_t wnd, unsigned id) override;
 };
 
-class FileOpsWin32 final : public StdFileOps {
+class WaveOutWin32 final : public WaveOutPort {
   public:
-    bool Exists(const char* path) override;
-    bool Move(const char* from, const char* to) override;
-    bool Remove(const char* path) override;
-    bool Flush(std::FILE* f) override;
-    bool Replace(const char* from, const char* to) override;
-    std::vector<std::string> ListWaveFiles(const char* dir) override;
+    bool Play(unsigned device, const int16_t* samples, size_t count,
+              uintptr_t notifyWindow) override;
+    void Stop() override;
+    bool IsCurrent(uintptr_t handle) override;
+
+  private:
+    void* wave_ = nullptr; // the open HWAVEOUT; null while nothing plays
+    WAVEHDR header_ = {};
 };
 
-// Installs the two above for the whole run; call once at start-up.
+// Installs MciPortWin32, WaveOutWin32 and FileOpsWin32 for the whole run; call once at start-up.
 void InstallPlaybackPlatform();
 
 // The recorder dialog (template 135), run modally from the main window's Record button.

@@ -51,11 +51,13 @@ class FakeWindow : public MainWindow {
         Log("arm" + std::to_string(id) + ":" + std::to_string(ms));
         std::lock_guard<std::mutex> lock(mutex_);
         armed_[id] = ms;
+        due_[id] = GetClock().NowMs() + ms;
     }
     void KillTimer(unsigned id) override {
         Log("kill" + std::to_string(id));
         std::lock_guard<std::mutex> lock(mutex_);
         armed_.erase(id);
+        due_.erase(id);
     }
     void PostPhoneKey(int8_t key) override {
         Log("key" + std::to_string(key));
@@ -106,6 +108,17 @@ class FakeWindow : public MainWindow {
         std::lock_guard<std::mutex> lock(mutex_);
         return armed_.count(id) != 0;
     }
+    // The armed timer due first (clock time of its arming plus its period); false when none is.
+    bool NextDue(unsigned& id, uint64_t& at) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (due_.empty()) return false;
+        auto first = due_.begin();
+        for (auto it = due_.begin(); it != due_.end(); ++it)
+            if (it->second < first->second) first = it;
+        id = first->first;
+        at = first->second;
+        return true;
+    }
     int PstnRings() {
         std::lock_guard<std::mutex> lock(mutex_);
         return pstnRings_;
@@ -144,6 +157,7 @@ class FakeWindow : public MainWindow {
     std::mutex mutex_;
     std::vector<std::string> log_;
     std::map<unsigned, unsigned> armed_;
+    std::map<unsigned, uint64_t> due_;
     std::deque<int8_t> keys_;
     std::map<int, std::string> slots_;
     std::vector<int> reads_;

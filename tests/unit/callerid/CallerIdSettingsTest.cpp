@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "callerid/CallerIdStandard.h"
+#include "core/FileOps.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ class CallerIdSettings : public testing::Test {
         path_ = (dir_ / kCallerIdSettingsFile).string();
     }
     void TearDown() override {
-        SetCallerIdFileOps(nullptr);
+        SetFileOps(nullptr);
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -39,22 +40,22 @@ class CallerIdSettings : public testing::Test {
 };
 
 // Fails one step of the write; counts what was left behind.
-class FailingOps : public StdCallerIdFileOps {
+class FailingOps : public StdFileOps {
   public:
     enum Step { kNone, kOpen, kWrite, kFlush, kClose, kReplace } fail = kNone;
     std::FILE* OpenForWrite(const char* path) override {
-        return fail == kOpen ? nullptr : StdCallerIdFileOps::OpenForWrite(path);
+        return fail == kOpen ? nullptr : StdFileOps::OpenForWrite(path);
     }
     bool Write(std::FILE* f, const char* d, size_t n) override {
-        return fail != kWrite && StdCallerIdFileOps::Write(f, d, n);
+        return fail != kWrite && StdFileOps::Write(f, d, n);
     }
-    bool Flush(std::FILE* f) override { return fail != kFlush && StdCallerIdFileOps::Flush(f); }
+    bool Flush(std::FILE* f) override { return fail != kFlush && StdFileOps::Flush(f); }
     bool Close(std::FILE* f) override {
-        bool ok = StdCallerIdFileOps::Close(f);
+        bool ok = StdFileOps::Close(f);
         return fail != kClose && ok;
     }
     bool Replace(const char* from, const char* to) override {
-        return fail != kReplace && StdCallerIdFileOps::Replace(from, to);
+        return fail != kReplace && StdFileOps::Replace(from, to);
     }
 };
 
@@ -103,7 +104,7 @@ TEST_F(CallerIdSettings, ReadsWhatAPersonMightWrite) {
 
 TEST_F(CallerIdSettings, AFailedWriteKeepsTheOldFileWhole) {
     FailingOps ops;
-    SetCallerIdFileOps(&ops);
+    SetFileOps(&ops);
     ASSERT_TRUE(SaveCallerIdStandard(path_.c_str(), CallerIdStandard::EtsiFsk));
     for (auto step : {FailingOps::kOpen, FailingOps::kWrite, FailingOps::kFlush, FailingOps::kClose,
                       FailingOps::kReplace}) {

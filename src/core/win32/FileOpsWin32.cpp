@@ -1,6 +1,4 @@
-#include "playback/win32/PlaybackWin32.h"
-
-#include "playback/WaveAudio.h"
+#include "core/win32/FileOpsWin32.h"
 
 #include <cstdio>
 #include <io.h>
@@ -44,9 +42,7 @@ std::vector<std::string> FileOpsWin32::ListWaveFiles(const char* dir) {
     return names;
 }
 
-void InstallPlaybackPlatform() {
-    static MciPortWin32 mci;
+void InstallFileOpsWin32() {
     static FileOpsWin32 files;
-    SetMciPort(&mci);
     SetFileOps(&files);
 }

@@ -1,4 +1,4 @@
-#include "playback/FileOps.h"
+#include "core/FileOps.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +10,18 @@ namespace fs = std::filesystem;
 bool StdFileOps::Exists(const char* path) {
     std::error_code ec;
     return fs::exists(fs::path(path), ec);
+}
+
+bool StdFileOps::Read(const char* path, std::string& out, size_t maxBytes) {
+    out.clear();
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    out.resize(maxBytes + 1);
+    const size_t got = std::fread(&out[0], 1, out.size(), f);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    out.resize(got);
+    return ok;
 }
 
 bool StdFileOps::Move(const char* from, const char* to) {
