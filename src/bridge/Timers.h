@@ -26,9 +26,9 @@ constexpr unsigned kLineIdleMs = 1000;
 constexpr unsigned kAnimationMs = 500;
 // From an incoming call's RINGING to its first ring: the ring-off timer, then the ring-on one.
 constexpr unsigned kFirstRingMs = kRingOffMs + kRingOnMs;
-// How long caller ID sent before the first ring waits for Skype's answers about the caller. The
-// longest such signal (20 DTMF digits, 3.5 s) still ends before the first ring.
-constexpr unsigned kCallerIdAnswerWaitMs = 300;
+// Caller ID sent before the first ring waits for Skype's answers about the caller until its
+// standard's longest signal, started then, would still end this long before the first ring.
+constexpr unsigned kCallerIdDecideMarginMs = 100;
 // A playback's end is reported by the sound device; if that never comes, this long after the
 // signal's own length it is over all the same.
 constexpr unsigned kCallerIdEndMarginMs = 1000;

@@ -23,6 +23,10 @@ constexpr bool kBenchSpin = true;
 constexpr bool kBenchSpin = false;
 #endif
 
+// How long caller ID sent before the first ring (ETSI FSK, DTMF) waits for Skype's answers from
+// RINGING: until the standard's longest signal would only just end before the first ring.
+unsigned CallerIdAnswerWaitMs(CallerIdStandard standard);
+
 class CallControl {
   public:
     CallControl(BridgeState& state, MainWindow& window, SkypeCommands& skype);

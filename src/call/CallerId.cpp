@@ -11,6 +11,18 @@
 #include <optional>
 #include <string>
 
+unsigned CallerIdAnswerWaitMs(CallerIdStandard standard) {
+    // Made once: the longest signal is a few seconds of PCM.
+    static const auto wait = [](CallerIdStandard st) {
+        const unsigned longest = LongestCallerIdMs(st) + kCallerIdDecideMarginMs;
+        return longest < kFirstRingMs ? kFirstRingMs - longest : 0;
+    };
+    static const unsigned waits[] = {0, 0, wait(CallerIdStandard::EtsiFsk),
+                                     wait(CallerIdStandard::Dtmf)};
+    const size_t i = static_cast<size_t>(standard);
+    return i < sizeof waits / sizeof waits[0] ? waits[i] : 0;
+}
+
 void CallControl::CallerIdOnRinging() {
     BridgeState& s = state_;
     EndCallerId();
@@ -29,7 +41,7 @@ void CallControl::CallerIdOnRinging() {
     const bool beforeRing = analogue && (callerIdStandard == CallerIdStandard::EtsiFsk ||
                                          callerIdStandard == CallerIdStandard::Dtmf);
     // Armed before the questions: a client may answer inside the send.
-    if (beforeRing) window_.ArmTimer(TIMER_CALLER_ID_WAIT, kCallerIdAnswerWaitMs);
+    if (beforeRing) window_.ArmTimer(TIMER_CALLER_ID_WAIT, CallerIdAnswerWaitMs(callerIdStandard));
     char id[kCallIdSize];
     std::memcpy(id, s.callId, kCallIdSize);
     FormatCommand("GET CALL %s PARTNER_HANDLE", id);

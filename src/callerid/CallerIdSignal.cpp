@@ -175,3 +175,12 @@ CallerIdSignal MakeCallerIdSignal(CallerIdStandard standard, const Caller& calle
     signal.durationMs = DurationMs(pcm.size());
     return signal;
 }
+
+unsigned LongestCallerIdMs(CallerIdStandard standard) {
+    Caller longest;
+    longest.number = std::string(kMaxCallerNumber, '8');
+    longest.name = std::string(kMaxCallerName, 'W');
+    longest.numberAbsence = longest.nameAbsence = Absence::None;
+    const CallTime time{12, 31, 23, 59};
+    return MakeCallerIdSignal(standard, longest, &time).durationMs;
+}

@@ -61,3 +61,7 @@ CallerIdSignal MakeFskSignal(CallerIdStandard standard, const std::vector<uint8_
 // (no date-time field).
 CallerIdSignal MakeCallerIdSignal(CallerIdStandard standard, const Caller& caller,
                                   const CallTime* time);
+
+// The length of the longest signal the standard can send (the longest number and name, with the
+// date and time), in ms: a signal that must end by some moment can wait this long before it.
+unsigned LongestCallerIdMs(CallerIdStandard standard);
