@@ -57,9 +57,12 @@ class CallControl {
     // taken only while the receiver is down, nothing rings, no call or PSTN episode is under way,
     // no event came within briskAfterEventMs, and the phone keeps its events until polled.
     // At the slow pace the PSTN watch looks at the line's ring every slowRingWatchMs only.
+    // The slow pass stays well inside the shortest press the chip's flags must not merge: a
+    // hook flash (100 ms, of which the hook read waits 50 ms to settle) and two DTMF digits
+    // (80 ms apart at the fastest); what it adds to the dial tone is at most its own length.
     struct Pace {
-        unsigned slowPassMs = kBenchSpin ? 0 : 12;
-        unsigned slowRingWatchMs = 60;
+        unsigned slowPassMs = kBenchSpin ? 0 : 30;
+        unsigned slowRingWatchMs = 120;
         unsigned briskAfterEventMs = 1000;
     };
     Pace pace; // set before the thread starts

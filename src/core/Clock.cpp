@@ -3,6 +3,10 @@
 #include <chrono>
 #include <thread>
 
+#ifdef _WIN32
+#include "core/win32/SystemSleep.h"
+#endif
+
 void WakeSignal::Set() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -36,14 +40,22 @@ namespace {
 
 class RealClock final : public Clock {
   public:
-    void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void Sleep(unsigned ms) override {
+#ifdef _WIN32
+        SystemSleep(ms);
+#else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+#endif
+    }
     uint64_t NowMs() override {
         using namespace std::chrono;
         return static_cast<uint64_t>(
             duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
     // Blocks on the signal's condition variable: no wake-ups of its own while nothing comes.
-    bool WaitForWake(WakeSignal& wake, unsigned ms) override { return wake.WaitFor(ms); }
+    bool WaitForWake(WakeSignal& wake, unsigned ms) override {
+        return wake.WaitFor(ms);
+    }
 };
 
 RealClock realClock;
