@@ -59,9 +59,9 @@ bool Runner::Init(std::string* error) {
     m_skype.soundSize = [this] { return m_sound.Size(); };
     // On the stand-in's thread: the log's size from the file itself, not from the runner's
     // cache of it.
-    m_skype.onAttached = [this](HWND) {
+    m_skype.onAttached = [this](HWND client) {
         m_attachLogOffset = FileSize(m_log.Path());
-        m_attachedSeen = true;
+        m_attachedClient = client;
     };
     return m_skype.Create(error);
 }
@@ -98,7 +98,13 @@ bool Runner::Lab(const std::string& command, long* result, std::string* error,
 }
 
 bool Runner::ReadySeen() {
-    if (!m_attachedSeen) return false;
+    // Only the attach of the client that discovered last counts: after a restart the earlier
+    // instance's attach and log offset would make a bridge that has not attached yet look ready.
+    const HWND client = m_attachedClient;
+    const size_t discoveries = m_skype.DiscoveryCount();
+    if (!client || discoveries == 0 || m_skype.Discovery(discoveries - 1).client != client ||
+        !IsWindow(client))
+        return false;
     const std::string& log = m_log.Read();
     // Behind the log mark too, so that a scenario can wait for readiness again (a device
     // plugged back in) with "log mark" before the event.
@@ -249,9 +255,11 @@ bool Runner::Run(const Step& step, std::string* expected, std::string* seen) {
                     "in the lab log) within " +
                     Seconds(step.ms);
         if (!WaitFor(step.ms, [&] { return ReadySeen(); })) {
-            *seen = m_attachedSeen ? "attached, but not two such reads since (and since the log "
-                                     "mark)"
-                                   : "no client attached with status 0";
+            const size_t n = m_skype.DiscoveryCount();
+            const bool attached =
+                n != 0 && m_attachedClient.load() == m_skype.Discovery(n - 1).client;
+            *seen = attached ? "attached, but not two such reads since (and since the log mark)"
+                             : "the client that discovered last has not attached with status 0";
             return false;
         }
         // A round trip to the client's thread as well, so that whatever handler it was in is

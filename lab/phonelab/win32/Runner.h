@@ -47,6 +47,7 @@ class Runner {
     ProcessSampler m_sampler;
     size_t m_discoveriesTaken = 0;
     // Written by the stand-in's thread when a client attaches.
+    // The client goes in last, so that whoever reads it finds the offset of its own attach.
     std::atomic<size_t> m_attachLogOffset{0};
-    std::atomic<bool> m_attachedSeen{false};
+    std::atomic<HWND> m_attachedClient{nullptr};
 };
